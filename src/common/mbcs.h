@@ -1,0 +1,14 @@
+// The one place that steps back through multi-byte text under the process's
+// ANSI code page, so that a double-byte character whose second byte happens
+// to be a separator is never mistaken for one.
+#pragma once
+
+namespace qri {
+
+// The start of the last character of text (text itself when it is empty).
+char *LastCharacter(char *text);
+
+// Removes the last character when it is `separator`; one character only.
+void TrimOneTrailing(char *text, char separator);
+
+} // namespace qri

@@ -1,0 +1,42 @@
+// Task and policy enforcement: the two ways the installer engine is started.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "qriplugn.h"
+
+namespace qri {
+
+constexpr const char kEngineFileName[] = "QRI.exe";
+constexpr const char kScriptSwitch[] = "/SCRIPT";
+constexpr const char kRebootEventName[] = "{5C0E93A7-41B2-4F6D-9A3E-D27B6C18F4A5}";
+
+int EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSettingReader reader,
+                RXPLUGIN_TaskCookie *cookieLocation);
+int GetTaskStatus(RXPLUGIN_TaskCookie cookie);
+int StopTask(RXPLUGIN_TaskCookie cookie);
+int FreeCookie(RXPLUGIN_TaskCookie cookie);
+
+int EnforcePolicy(const char *softwareId, RXPLUGIN_PolicySettingReader reader);
+
+// Makes an empty, uniquely named script file in the installer directory.
+// False when no name could be made; path is then empty.
+bool MakeScriptName(const char *installerDirectory, const char *prefix, char *path);
+
+// The engine's command line: <dir>\QRI.exe /SCRIPT "<script>", the program's
+// own path unquoted. False when it does not fit.
+bool FormatEngineCommandLine(char *line, std::size_t capacity, const char *installerDirectory,
+                             const char *scriptPath);
+
+// Starts the installer engine of installerDirectory with commandLine, handles
+// inherited and the installer directory as the working directory.
+bool StartEngine(const char *installerDirectory, char *commandLine, PROCESS_INFORMATION *process);
+
+// Longest command line that a 259-character directory and script path give.
+constexpr std::size_t kCommandLineCapacity =
+    (260 - 1) + sizeof "\\" - 1 + sizeof kEngineFileName - 1 + sizeof " " - 1 + sizeof kScriptSwitch - 1 +
+    sizeof " \"" - 1 + (260 - 1) + sizeof "\"";
+
+} // namespace qri

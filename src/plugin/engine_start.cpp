@@ -1,0 +1,48 @@
+// Script names and the start of the installer engine, shared by both
+// enforcements.
+#include <cstring>
+
+#include "common/text.h"
+#include "plugin/enforcement.h"
+#include "plugin/trace.h"
+
+namespace qri {
+
+bool MakeScriptName(const char *installerDirectory, const char *prefix, char *path)
+{
+    // Some systems report success for long directories without writing the
+    // name, so the buffer is cleared first and checked afterwards.
+    std::memset(path, 0, kPathCapacity);
+    if (GetTempFileNameA(installerDirectory, prefix, 0, path) == 0 || path[0] == '\0') {
+        path[0] = '\0';
+        TraceF("Unable to create a %s script file in %s", prefix, installerDirectory);
+        return false;
+    }
+    path[kPathCapacity - 1] = '\0';
+    return true;
+}
+
+bool FormatEngineCommandLine(char *line, std::size_t capacity, const char *installerDirectory,
+                             const char *scriptPath)
+{
+    return FormatBounded(line, capacity, "%s\\%s %s \"%s\"", installerDirectory, kEngineFileName, kScriptSwitch,
+                         scriptPath);
+}
+
+bool StartEngine(const char *installerDirectory, char *commandLine, PROCESS_INFORMATION *process)
+{
+    // The engine is named by its full path so that a directory with blanks
+    // cannot make the system run a program at a prefix of the line instead.
+    char engine[kPathCapacity + sizeof kEngineFileName];
+    if (!FormatBounded(engine, sizeof engine, "%s\\%s", installerDirectory, kEngineFileName)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    return CreateProcessA(engine, commandLine, nullptr, nullptr, TRUE, 0, nullptr, installerDirectory, &startup,
+                          process) != FALSE;
+}
+
+} // namespace qri

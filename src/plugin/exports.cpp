@@ -1,0 +1,46 @@
+// The seven exports of QRIPLUGN.dll. Each forwards to the subsystem that owns
+// the work; nothing here may let an exception reach the host.
+#include "qriplugn.h"
+
+#include "plugin/enforcement.h"
+#include "registry/installer_key.h"
+
+extern "C" {
+
+int RXPLUGIN_CALL RXPLUGIN_EnforcePolicy(const char *softwareId, RXPLUGIN_PolicySettingReader reader)
+{
+    return qri::EnforcePolicy(softwareId, reader);
+}
+
+int RXPLUGIN_CALL RXPLUGIN_EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSettingReader reader,
+                                       RXPLUGIN_TaskCookie *cookie)
+{
+    return qri::EnforceTask(taskData, taskDataSize, reader, cookie);
+}
+
+int RXPLUGIN_CALL RXPLUGIN_FreeCookie(RXPLUGIN_TaskCookie cookie)
+{
+    return qri::FreeCookie(cookie);
+}
+
+int RXPLUGIN_CALL RXPLUGIN_GetProperties(void *hostContext, RXPLUGIN_PropertySink sink)
+{
+    return qri::GetProperties(hostContext, sink);
+}
+
+int RXPLUGIN_CALL RXPLUGIN_GetTaskStatus(RXPLUGIN_TaskCookie cookie)
+{
+    return qri::GetTaskStatus(cookie);
+}
+
+int RXPLUGIN_CALL RXPLUGIN_IsSoftwareInstalled(void)
+{
+    return qri::IsSoftwareInstalled();
+}
+
+int RXPLUGIN_CALL RXPLUGIN_StopTask(RXPLUGIN_TaskCookie cookie)
+{
+    return qri::StopTask(cookie);
+}
+
+} // extern "C"

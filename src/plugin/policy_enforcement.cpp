@@ -1,0 +1,197 @@
+// Policy enforcement: unless the reboot event is set, the previous engine
+// still runs or everything is installed, writes the Master, MSI and Fenwa
+// scripts and starts the installer engine on the Master script.
+#include <cstring>
+
+#include "common/text.h"
+#include "common/unique.h"
+#include "plugin/enforcement.h"
+#include "plugin/policy_script_names.h"
+#include "plugin/setting_source.h"
+#include "plugin/trace.h"
+#include "registry/installer_key.h"
+#include "script/generator.h"
+
+namespace qri {
+
+char g_policyScriptNames[kPolicyScriptCount][kPathCapacity];
+
+namespace {
+
+struct PolicyScriptKind {
+    const char *module;
+    const char *scriptPrefix;
+    const char *message;
+};
+
+const PolicyScriptKind kPolicyScripts[kPolicyScriptCount] = {
+    {"Master", "MAS", "Generate Master.qrs"},
+    {"MSI", "MSI", "Generate MSI.qrs"},
+    {"Fenwa", "FNW", "Generate Fenwa.qrs"},
+};
+
+const char *const kRunFlags[] = {"MSI_Installer_Run", "Universal_Uninstaller_Run", "OAS_Installer_Run"};
+
+// Kept open for the life of the process: it keeps the named event in
+// existence between enforcements and is inherited by the engines started.
+HANDLE g_rebootEventCreationHandle = nullptr;
+
+// The engine process handle that this process stored in dwProcessHandle; only
+// this value may ever be closed when the stored value is reset.
+HANDLE g_storedEngineProcess = nullptr;
+
+void CreateRebootEvent()
+{
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    // Present but null DACL: every process may open and set the event.
+    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, TRUE};
+    HANDLE created = CreateEventA(&attributes, TRUE, FALSE, kRebootEventName);
+    if (created == nullptr)
+        return;
+    if (g_rebootEventCreationHandle == nullptr)
+        g_rebootEventCreationHandle = created;
+    else
+        CloseHandle(created);
+}
+
+HANDLE OpenRebootEvent()
+{
+    return OpenEventA(SYNCHRONIZE, FALSE, kRebootEventName);
+}
+
+// dwProcessHandle as stored; a missing, failed or short read counts as 0.
+DWORD ReadStoredProcessHandle(HKEY key)
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key, kProcessHandleValue, nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size) !=
+            ERROR_SUCCESS ||
+        size != sizeof value)
+        return 0;
+    return value;
+}
+
+void WriteStoredProcessHandle(HKEY key, DWORD value)
+{
+    RegSetValueExA(key, kProcessHandleValue, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+}
+
+// The handle of an ended run is closed only when it is the one this process
+// stored, and never when the system said it is no handle at all.
+void ForgetEndedRun(DWORD storedValue, bool queryFailedAsNoHandle)
+{
+    HANDLE stored = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(storedValue));
+    if (g_storedEngineProcess == nullptr || stored != g_storedEngineProcess)
+        return;
+    if (!queryFailedAsNoHandle)
+        CloseHandle(g_storedEngineProcess);
+    g_storedEngineProcess = nullptr;
+}
+
+int ReadRunFlag(HKEY key, const char *name)
+{
+    // One spare byte: text stored without its zero is terminated safely.
+    char text[kPathCapacity + 1] = {};
+    DWORD size = kPathCapacity;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size) != ERROR_SUCCESS)
+        return 0;
+    text[size <= kPathCapacity ? size : kPathCapacity] = '\0';
+    return ParseDecimal(text);
+}
+
+// Steps from the reboot event on; the key and the directory are open and read.
+int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPLUGIN_PolicySettingReader reader)
+{
+    Trace("Opening reboot event");
+    UniqueHandle rebootEvent(OpenRebootEvent());
+    if (!rebootEvent) {
+        Trace("Creating reboot event");
+        CreateRebootEvent();
+        Trace("Opening reboot event (after creating it)");
+        rebootEvent.reset(OpenRebootEvent());
+        if (!rebootEvent)
+            return 0;
+    }
+    if (WaitForSingleObject(rebootEvent.get(), 0) == WAIT_OBJECT_0) {
+        Trace("Reboot event is set. Quit policy enforcement.");
+        return 0;
+    }
+
+    Trace("Get the process handle");
+    DWORD storedValue = ReadStoredProcessHandle(key);
+    if (storedValue != 0) {
+        DWORD exitCode = 0;
+        BOOL queried = GetExitCodeProcess(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(storedValue)), &exitCode);
+        DWORD queryError = queried ? ERROR_SUCCESS : GetLastError();
+        if (queried && exitCode == STILL_ACTIVE) {
+            Trace("Previous Vesk is still running. Quit policy enforcement");
+            return 0;
+        }
+        Trace("Reset the process handle");
+        WriteStoredProcessHandle(key, 0);
+        ForgetEndedRun(storedValue, queryError == ERROR_INVALID_HANDLE);
+    }
+
+    Trace("Get the status from the registry");
+    bool allInstalled = true;
+    for (const char *flag : kRunFlags) {
+        if (ReadRunFlag(key, flag) == 0)
+            allInstalled = false;
+    }
+    if (allInstalled) {
+        Trace("Everything is installed, do not run VESK");
+        return 1;
+    }
+
+    for (int script = 0; script < kPolicyScriptCount; ++script) {
+        if (!MakeScriptName(directory, kPolicyScripts[script].scriptPrefix, g_policyScriptNames[script]))
+            return 1;
+    }
+    SettingSource source = {nullptr, reader, const_cast<char *>(softwareId), 0};
+    for (int script = 0; script < kPolicyScriptCount; ++script) {
+        Trace(kPolicyScripts[script].message);
+        if (GenerateScript(source, kPolicyScripts[script].module, g_policyScriptNames[script]) ==
+            kGenerateNoGenericScript)
+            return 0;
+    }
+
+    Trace("Launching VESK");
+    char commandLine[kCommandLineCapacity];
+    FormatEngineCommandLine(commandLine, sizeof commandLine, directory, g_policyScriptNames[kMasterScript]);
+    Trace(commandLine);
+    PROCESS_INFORMATION process = {};
+    if (!StartEngine(directory, commandLine, &process)) {
+        char failure[kPathCapacity];
+        FormatBounded(failure, sizeof failure, "Failed to create the process, error %d",
+                      static_cast<int>(GetLastError()));
+        Trace(failure);
+        return 1;
+    }
+    Trace("Store the process handle");
+    WriteStoredProcessHandle(key, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process.hProcess)));
+    CloseHandle(process.hThread);
+    g_storedEngineProcess = process.hProcess;
+    return 1;
+}
+
+} // namespace
+
+int EnforcePolicy(const char *softwareId, RXPLUGIN_PolicySettingReader reader)
+{
+    bool argumentsGiven = softwareId != nullptr && softwareId[0] != '\0' && reader != nullptr;
+    Trace("Enforcing policies");
+    if (!argumentsGiven)
+        return 0;
+
+    UniqueHkey key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, key.put()) != ERROR_SUCCESS || !key)
+        return 0;
+    char directory[kPathCapacity];
+    if (!GetInstallerDirectory(directory, sizeof directory))
+        return 0;
+    return EnforceWithKey(key.get(), directory, softwareId, reader);
+}
+
+} // namespace qri

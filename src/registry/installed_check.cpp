@@ -1,0 +1,89 @@
+// The installed-software check: every base-file value of the installer
+// registry key must name an existing entry of the installer directory.
+#include <windows.h>
+
+#include "common/text.h"
+#include "common/unique.h"
+#include "plugin/trace.h"
+#include "registry/installer_key.h"
+
+namespace qri {
+
+namespace {
+
+constexpr DWORD kCheckAccess = KEY_READ | KEY_WRITE; // 0x2001F
+constexpr char kBasePrefix[] = "Base:";
+// Room for the not-found text around a directory and a relative path of up
+// to 259 characters each, so that the message is never cut.
+constexpr std::size_t kNotFoundMessageCapacity = 2 * kPathCapacity + 64;
+
+// The message names the joined path "directory\relative", also when that
+// path was too long to search.
+void TraceNotFound(const char *installerDirectory, const char *relativePath, DWORD error)
+{
+    char message[kNotFoundMessageCapacity];
+    FormatBounded(message, sizeof message, "Non : didn't find %s\\%s (%lu)", installerDirectory, relativePath,
+                  static_cast<unsigned long>(error));
+    Trace(message);
+}
+
+// True when the base file exists; otherwise sends the not-found message.
+bool BaseFilePresent(const char *installerDirectory, const char *relativePath)
+{
+    char path[kPathCapacity];
+    if (!FormatBounded(path, sizeof path, "%s\\%s", installerDirectory, relativePath)) {
+        TraceNotFound(installerDirectory, relativePath, ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    WIN32_FIND_DATAA found;
+    UniqueFindHandle search(FindFirstFileA(path, &found));
+    if (!search) {
+        DWORD error = GetLastError();
+        TraceNotFound(installerDirectory, relativePath, error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int CheckBaseFiles(const char *installerDirectory)
+{
+    UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, kCheckAccess, key.put()) != ERROR_SUCCESS) {
+        Trace("No : can't open HKLM\\SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW");
+        return 0;
+    }
+    int result = 1;
+    for (DWORD index = 0;; ++index) {
+        char name[kPathCapacity];
+        // One spare byte so that data stored without its zero can be terminated.
+        char data[kPathCapacity + 1];
+        DWORD nameCapacity = kPathCapacity;
+        DWORD dataSize = kPathCapacity;
+        DWORD type = 0;
+        if (RegEnumValueA(key.get(), index, name, &nameCapacity, nullptr, &type, reinterpret_cast<BYTE *>(data),
+                          &dataSize) != ERROR_SUCCESS)
+            break;
+        if (result == 0)
+            break;
+        name[kPathCapacity - 1] = '\0';
+        data[dataSize <= kPathCapacity ? dataSize : kPathCapacity] = '\0';
+        if (StartsWithNoCaseAscii(name, kBasePrefix) && !BaseFilePresent(installerDirectory, data))
+            result = 0;
+    }
+    return result;
+}
+
+int IsSoftwareInstalled()
+{
+    Trace("IsSoftwareInstalled");
+    char directory[kPathCapacity];
+    if (!GetInstallerDirectory(directory, sizeof directory)) {
+        Trace("No : can't get path from registry");
+        return 0;
+    }
+    return CheckBaseFiles(directory);
+}
+
+} // namespace qri

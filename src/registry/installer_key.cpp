@@ -1,0 +1,62 @@
+// Installer directory lookup and the product property report.
+#include "registry/installer_key.h"
+
+#include "common/text.h"
+#include "common/unique.h"
+
+namespace qri {
+
+bool GetInstallerDirectory(char *buffer, DWORD capacity)
+{
+    if (buffer == nullptr || capacity < kPathCapacity)
+        return false;
+    UniqueHkey key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, key.put()) != ERROR_SUCCESS || !key)
+        return false;
+    DWORD size = capacity;
+    LONG status =
+        RegQueryValueExA(key.get(), kInstallationDirectoryValue, nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size);
+    if (status != ERROR_SUCCESS || size == 0)
+        return false;
+    // The registry does not add a zero that the writer left out.
+    return TerminateWithin(buffer, capacity, size);
+}
+
+int ReportProperty(void *hostContext, RXPLUGIN_PropertySink sink, HKEY key, const char *section, const char *name,
+                   DWORD kind)
+{
+    DWORD capacity;
+    int flag;
+    if (kind == REG_SZ) {
+        capacity = kPropertyTextCapacity;
+        flag = RXPLUGIN_VALUE_TEXT;
+    } else if (kind == REG_DWORD) {
+        capacity = kPropertyNumberCapacity;
+        flag = RXPLUGIN_VALUE_NUMBER;
+    } else {
+        return 0;
+    }
+    // One spare byte past the capacity, so that text handed to the sink is
+    // always terminated even when it was stored without its zero.
+    BYTE data[kPropertyTextCapacity + 1] = {};
+    DWORD size = capacity;
+    if (key == nullptr || RegQueryValueExA(key, name, nullptr, nullptr, data, &size) != ERROR_SUCCESS || size == 0)
+        return 0;
+    data[size] = 0;
+    return sink(hostContext, section, name, data, flag, size);
+}
+
+int GetProperties(void *hostContext, RXPLUGIN_PropertySink sink)
+{
+    if (hostContext == nullptr || sink == nullptr)
+        return 0;
+    UniqueHkey key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, key.put()) != ERROR_SUCCESS || !key)
+        return 0;
+    static const char *const kReported[] = {kInstallationDirectoryValue, "Product Name", "szProductVer", "Language"};
+    for (const char *name : kReported)
+        ReportProperty(hostContext, sink, key.get(), "General", name, REG_SZ);
+    return 1;
+}
+
+} // namespace qri

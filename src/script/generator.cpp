@@ -1,0 +1,179 @@
+// Script generator: copies the module's generic script over the target and
+// appends the Options section and the update sites (or, for Master, the other
+// policy scripts and the reboot settings).
+#include "script/generator.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/text.h"
+#include "common/unique.h"
+#include "plugin/policy_script_names.h"
+#include "plugin/trace.h"
+#include "registry/installer_key.h"
+#include "script/option_tables.h"
+#include "script/reboot_settings.h"
+#include "script/site_writers.h"
+
+namespace qri {
+
+namespace {
+
+const ScriptModule kScriptModules[] = {
+    {"AutoUpdate", "AutoUpdate.gen"}, {"MSI", "MSI.gen"},       {"Fenwa", "Fenwa.gen"},
+    {"Replicate", "Replicate.gen"},   {"Master", "Master.gen"},
+};
+
+enum SiteSource { kUncSite = 1, kFtpSite = 2 };
+
+const char *FileNameOf(const char *path)
+{
+    const char *lastBackslash = std::strrchr(path, '\\');
+    return lastBackslash != nullptr ? lastBackslash + 1 : path;
+}
+
+// The site loop. 1 when every site was handled or there are none.
+int WriteUpdateSites(FILE *script, const SettingSource &source, const char *moduleName, char *setting)
+{
+    char sitesGeneral[kSettingCapacity] = {};
+    FormatBounded(sitesGeneral, sizeof sitesGeneral, "%s %s", moduleName, "Sites General");
+
+    TraceReadingOption("uNumberOfSites", sitesGeneral);
+    if (!ReadTextSetting(source, sitesGeneral, "uNumberOfSites", setting)) {
+        TraceF("\nOption %s under %s not found, can't continue", "uNumberOfSites", sitesGeneral);
+        return 0;
+    }
+    int siteCount = ParseDecimal(setting);
+    if (siteCount <= 0)
+        return 1;
+
+    char siteSection[kSettingCapacity];
+    int connection = 0;
+    for (int site = 1; site <= siteCount; ++site) {
+        std::memset(siteSection, 0, sizeof siteSection);
+        FormatBounded(siteSection, sizeof siteSection, "%s %s%d", moduleName, "Update Site", site);
+
+        TraceReadingOption("bSiteEnabled", siteSection);
+        if (!ReadTextSetting(source, siteSection, "bSiteEnabled", setting))
+            return 0;
+        if (ParseDecimal(setting) == 0)
+            continue;
+
+        ++connection;
+        fprintf(script, "\n\n[%s_%d]", "Connection", connection);
+
+        TraceReadingOption("uUpdateFrom", siteSection);
+        if (!ReadTextSetting(source, siteSection, "uUpdateFrom", setting))
+            continue;
+        int updateFrom = ParseDecimal(setting);
+        if (ReadTextSetting(source, siteSection, "szSiteName", setting))
+            fprintf(script, "\n\tConnectionName  %s\n", setting);
+
+        int goOn = 1;
+        if (updateFrom == kFtpSite)
+            goOn = WriteFtpSite(source, script, siteSection);
+        else if (updateFrom == kUncSite)
+            goOn = WriteUncSite(source, script, siteSection);
+        if (goOn == 0)
+            return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+const ScriptModule *FindScriptModule(const char *moduleName)
+{
+    for (const ScriptModule &module : kScriptModules) {
+        if (EqualsNoCaseAscii(moduleName, module.name))
+            return &module;
+    }
+    return nullptr;
+}
+
+int CopyGenericScript(const char *moduleName, const char *scriptPath)
+{
+    const ScriptModule *module = FindScriptModule(moduleName);
+    if (module == nullptr) {
+        TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
+        return 0;
+    }
+    char directory[kPathCapacity];
+    if (!GetInstallerDirectory(directory, sizeof directory)) {
+        TraceF("\nLooking for %s in VESK install directory. Unable to get VESK installed directory\n",
+               module->genericScript);
+        TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
+        return 0;
+    }
+    char source[kPathCapacity];
+    // A source path cut to fit would name another file: fail the copy instead.
+    if (!FormatBounded(source, sizeof source, "%s\\%s", directory, module->genericScript) ||
+        !CopyFileA(source, scriptPath, FALSE)) {
+        TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
+        return 0;
+    }
+    TraceF("\nSuccessfully copied generic script for module %s into output file %s.", moduleName, scriptPath);
+    return 1;
+}
+
+int GenerateScript(const SettingSource &source, const char *moduleName, const char *scriptPath)
+{
+    if (!CopyGenericScript(moduleName, scriptPath)) {
+        TraceF("\nError occured while opening the generic script. Please make sure you have a valid generic script "
+               "file %s for %s",
+               scriptPath, moduleName);
+        return kGenerateNoGenericScript;
+    }
+    const ScriptModule *module = FindScriptModule(moduleName);
+
+    int result = kGenerateFailed;
+    {
+        // Text mode: every line feed reaches the file as CR LF.
+        UniqueStream script(fopen(scriptPath, "at"));
+        if (!script) {
+            TraceF("\nFile %s could not be opened\n", scriptPath);
+            Trace("\nError generating script");
+            return kGenerateFailed;
+        }
+        FILE *out = script.get();
+        fprintf(out, "\n\n[%s]", "Options");
+        fprintf(out, "\n\tset ScriptName=%s", FileNameOf(scriptPath));
+
+        char general[kSettingCapacity] = {};
+        FormatBounded(general, sizeof general, "%s %s", module->name, "General");
+        TraceF("\nReading options under %s", general);
+
+        if (source.taskReader != nullptr) {
+            char taskName[kSettingCapacity] = {};
+            unsigned long size = kSettingCapacity;
+            if (source.taskReader(source.data, source.dataSize, "Task", "TaskName", taskName, RXPLUGIN_VALUE_TEXT,
+                                  &size) != 0) {
+                taskName[kSettingCapacity - 1] = '\0';
+                fprintf(out, "\n\tset TaskName=%s", taskName);
+            }
+        }
+
+        char setting[kSettingCapacity] = {};
+        WriteGeneralOptions(out, source, general, setting);
+        WriteOptionGroups(out, source, general, setting);
+
+        if (std::strcmp(module->name, "Master") == 0) {
+            fprintf(out, "\n\tset MSIScriptName=\"%s\"", g_policyScriptNames[kMsiScript]);
+            fprintf(out, "\n\tset FNWScriptName=\"%s\"", g_policyScriptNames[kFenwaScript]);
+            WriteRebootSettings(out, source.policyReader);
+            result = kGenerated;
+        } else if (WriteUpdateSites(out, source, module->name, setting)) {
+            result = kGenerated;
+        }
+    }
+
+    if (result == kGenerated)
+        Trace("\nScript generated successfully");
+    else
+        Trace("\nError generating script");
+    return result;
+}
+
+} // namespace qri

@@ -1,0 +1,134 @@
+// Option tables: which settings of a module's General section become set
+// lines of the Options section, and how.
+#include "script/option_tables.h"
+
+#include <cstring>
+
+#include "common/mbcs.h"
+#include "plugin/trace.h"
+
+namespace qri {
+
+const OptionRow kGeneralOptions[kGeneralOptionRows] = {
+    {"bRenameExisting", "BackupDats", kOptionSwitch},
+    {"bRetrieveOnly", "RetrieveOnly", kOptionSwitch},
+    {"bForceUpdate", "ForceUpdate", kOptionSwitch},
+    {"bLogToFile", "LogToFile", kOptionSwitch},
+    {"bLimitSize", "LimitSize", kOptionSwitch},
+    {"bExecAfterUpdate", "RunProgram", kOptionSwitch},
+    {"bUpdateIfNewEngine", "DoEngine", kOptionSwitch},
+    {"szLocalUnpackDir", "LocalUnpackDir", kOptionText},
+    {"szReplicationDirectory", "ReplicationDirectory", kOptionText},
+    {"", "", kOptionEmpty},
+};
+
+// Each group: its controlling switch, its members, an empty row. A second
+// empty row right after a closing one ends the table.
+const OptionRow kOptionGroups[kOptionGroupRows] = {
+    {"bLogToFile", "LogToFile", kOptionSwitch},
+    {"szLogFileName", "LogFileName", kOptionText},
+    {"uMaxKiloBytes", "MaxKiloBytes", kOptionNumber},
+    {"bVerboseLogging", "LogVerbose", kOptionSwitch},
+    {"", "", kOptionEmpty},
+    {"bExecAfterUpdate", "RunProgram", kOptionSwitch},
+    {"szShellScript", "ProgramToRun", kOptionText},
+    {"", "", kOptionEmpty},
+    {"", "", kOptionEmpty},
+};
+
+namespace {
+
+bool GroupRowEmpty(int index)
+{
+    return index >= kOptionGroupRows || kOptionGroups[index].key[0] == '\0';
+}
+
+void WriteOptionLine(FILE *script, const OptionRow &row, const char *value)
+{
+    switch (row.type) {
+    case kOptionSwitch:
+        fprintf(script, "\n\tset %s=%s", row.scriptVariable, ParseDecimal(value) != 0 ? "TRUE" : "FALSE");
+        break;
+    case kOptionText:
+        fprintf(script, "\n\tset %s=%s", row.scriptVariable, value);
+        break;
+    case kOptionNumber:
+        fprintf(script, "\n\tset %s=%d", row.scriptVariable, ParseDecimal(value));
+        break;
+    default:
+        break;
+    }
+}
+
+// Reading message, the read, and the not-found message when it is missing.
+bool ReadOption(const SettingSource &source, const char *section, const char *key, char *setting)
+{
+    TraceReadingOption(key, section);
+    if (ReadTextSetting(source, section, key, setting))
+        return true;
+    TraceOptionNotFound(key, section);
+    return false;
+}
+
+} // namespace
+
+void TraceReadingOption(const char *key, const char *section)
+{
+    TraceF("\nReading option %s under %s", key, section);
+}
+
+void TraceOptionNotFound(const char *key, const char *section)
+{
+    TraceF("\nOption %s under %s not found", key, section);
+}
+
+void TrimTrailingBackslash(char *text)
+{
+    TrimOneTrailing(text, '\\');
+}
+
+void WriteGeneralOptions(FILE *script, const SettingSource &source, const char *generalSection, char *setting)
+{
+    for (int index = 0; index < kGeneralOptionRows && kGeneralOptions[index].key[0] != '\0'; ++index) {
+        const OptionRow &row = kGeneralOptions[index];
+        std::memset(setting, 0, kSettingCapacity);
+        if (!ReadOption(source, generalSection, row.key, setting))
+            continue;
+        if (row.type == kOptionText)
+            TrimTrailingBackslash(setting);
+        WriteOptionLine(script, row, setting);
+    }
+}
+
+void WriteOptionGroups(FILE *script, const SettingSource &source, const char *generalSection, char *setting)
+{
+    int index = 0;
+    for (;;) {
+        if (GroupRowEmpty(index) && GroupRowEmpty(index + 1))
+            return;
+        if (index >= kOptionGroupRows)
+            return;
+        const OptionRow &row = kOptionGroups[index];
+        if (row.key[0] == '\0') {
+            ++index;
+            continue;
+        }
+        // The controlling read keeps whatever the buffer held before.
+        if (!ReadOption(source, generalSection, row.key, setting) || row.type != kOptionSwitch ||
+            ParseDecimal(setting) != 1) {
+            ++index;
+            continue;
+        }
+        // Group on: from the switch itself (read a second time) to the empty row.
+        int member = index;
+        for (; !GroupRowEmpty(member); ++member) {
+            const OptionRow &memberRow = kOptionGroups[member];
+            std::memset(setting, 0, kSettingCapacity);
+            if (ReadOption(source, generalSection, memberRow.key, setting))
+                WriteOptionLine(script, memberRow, setting);
+        }
+        index = member + 1;
+    }
+}
+
+} // namespace qri

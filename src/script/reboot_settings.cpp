@@ -1,0 +1,63 @@
+// Reboot settings: the agent's software ID comes from Agent.ini beside the
+// agent's executable, the two values from the agent's own policy.
+#include "script/reboot_settings.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "common/text.h"
+
+namespace qri {
+
+namespace {
+
+constexpr DWORD kNoAutomaticReboot = 0xFFFFFFFFu;
+
+} // namespace
+
+void GetAgentIniPath(char *path, unsigned long capacity)
+{
+    std::memset(path, 0, capacity);
+    DWORD length = GetModuleFileNameA(nullptr, path, capacity);
+    if (length == 0 || length >= capacity) {
+        path[0] = '\0';
+        return;
+    }
+    char *lastBackslash = std::strrchr(path, '\\');
+    if (lastBackslash == nullptr)
+        return;
+    std::size_t room = capacity - static_cast<std::size_t>(lastBackslash + 1 - path);
+    if (!CopyBounded(lastBackslash + 1, room, "Agent.ini"))
+        path[0] = '\0';
+}
+
+void WriteRebootSettings(FILE *script, RXPLUGIN_PolicySettingReader policyReader)
+{
+    char iniPath[kPathCapacity];
+    GetAgentIniPath(iniPath, sizeof iniPath);
+
+    char agentSoftwareId[kPathCapacity] = {};
+    if (iniPath[0] != '\0')
+        GetPrivateProfileStringA("Agent", "SoftwareID", kDefaultAgentSoftwareId, agentSoftwareId,
+                                 sizeof agentSoftwareId, iniPath);
+    else
+        CopyBounded(agentSoftwareId, sizeof agentSoftwareId, kDefaultAgentSoftwareId);
+    agentSoftwareId[kPathCapacity - 1] = '\0';
+
+    DWORD showRebootUi = 0;
+    DWORD rebootTimeOut = 0;
+    if (policyReader != nullptr) {
+        unsigned long size = RXPLUGIN_NUMBER_CAPACITY;
+        policyReader(agentSoftwareId, "General", "ShowRebootUI", &showRebootUi, RXPLUGIN_VALUE_NUMBER, &size);
+        size = RXPLUGIN_NUMBER_CAPACITY;
+        policyReader(agentSoftwareId, "General", "RebootTimeOut", &rebootTimeOut, RXPLUGIN_VALUE_NUMBER, &size);
+    }
+
+    bool automatic = rebootTimeOut != kNoAutomaticReboot;
+    fprintf(script, "\n\tset PromptForReboot       =%s", showRebootUi != 0 ? "TRUE" : "FALSE");
+    fprintf(script, "\n\tset AutomaticReboot       =%s", automatic ? "TRUE" : "FALSE");
+    fprintf(script, "\n\tset AutomaticRebootTimeout=%lu", static_cast<unsigned long>(automatic ? rebootTimeOut : 0));
+}
+
+} // namespace qri

@@ -1,0 +1,122 @@
+// Update-site writers.
+#include "script/site_writers.h"
+
+#include <cstring>
+
+#include "common/mbcs.h"
+#include "common/text.h"
+#include "script/option_tables.h"
+
+namespace qri {
+
+namespace {
+
+bool ReadSiteOption(const SettingSource &source, const char *section, const char *key, char *buffer)
+{
+    TraceReadingOption(key, section);
+    if (ReadTextSetting(source, section, key, buffer))
+        return true;
+    TraceOptionNotFound(key, section);
+    return false;
+}
+
+// A missing password is not an error: the login goes on with an empty one.
+void ReadPassword(const SettingSource &source, const char *section, char *buffer)
+{
+    if (!ReadSiteOption(source, section, "szFTPPassword", buffer))
+        buffer[0] = '\0';
+}
+
+} // namespace
+
+int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSection)
+{
+    char first[kSettingCapacity] = {};
+    char second[kSettingCapacity] = {};
+
+    if (!ReadSiteOption(source, siteSection, "szFTPLocation", first))
+        return 0;
+    for (char *c = first; *c != '\0'; ++c) {
+        if (*c == '\\')
+            *c = '/';
+    }
+    TrimOneTrailing(first, '/');
+    const char *path = "";
+    if (char *slash = std::strchr(first, '/')) {
+        *slash = '\0';
+        path = slash + 1;
+    }
+    fprintf(script, "\n\tFTP %s, %s, passive", first, path);
+
+    if (!ReadSiteOption(source, siteSection, "bAnonymousLogin", second))
+        return 0;
+    if (ParseDecimal(second) == 0) {
+        if (!ReadSiteOption(source, siteSection, "szFTPUsername", first))
+            return 0;
+        ReadPassword(source, siteSection, second);
+        fprintf(script, "\n\tFTPUSER %s, %s ", first, second);
+    }
+
+    if (!ReadSiteOption(source, siteSection, "bProxy", first))
+        return 0;
+    if (ParseDecimal(first) != 1)
+        return 1;
+    if (!ReadSiteOption(source, siteSection, "szProxy", first))
+        return 0;
+    if (!ReadSiteOption(source, siteSection, "dwProxyPort", second))
+        return 0;
+    fprintf(script, "\n\tPROXY  %s:%d ", first, ParseDecimal(second));
+    return 1;
+}
+
+int WriteUncSite(const SettingSource &source, FILE *script, const char *siteSection)
+{
+    char location[kSettingCapacity] = {};
+    char user[kSettingCapacity] = {};
+    char other[kSettingCapacity] = {};
+
+    if (!ReadSiteOption(source, siteSection, "szUNCLocation", location))
+        return 0;
+    TrimOneTrailing(location, '\\');
+    if (location[0] == '\\' && location[1] == '\\')
+        WriteUncLine(location, script);
+    else
+        WriteLocalLine(location, script);
+
+    if (!ReadSiteOption(source, siteSection, "bAnonymousLogin", other))
+        return 0;
+    if (ParseDecimal(other) != 0)
+        return 1;
+
+    // The location line is written; its buffer now holds the domain.
+    char *domain = location;
+    if (!ReadSiteOption(source, siteSection, "szFTPUsername", user))
+        return 0;
+    if (!ReadSiteOption(source, siteSection, "szRunAsDomain", domain))
+        return 0;
+    ReadPassword(source, siteSection, other);
+    fprintf(script, "\n\tUNCUSER %s, %s, %s", domain, user, other);
+    return 1;
+}
+
+void WriteUncLine(char *location, FILE *script)
+{
+    char share[kSettingCapacity] = {};
+    char path[kSettingCapacity] = {};
+    if (char *separator = std::strchr(location + 2, '\\')) {
+        *separator = '\0';
+        CopyBounded(share, sizeof share, separator + 1);
+        if (char *inShare = std::strchr(share, '\\')) {
+            *inShare = '\0';
+            CopyBounded(path, sizeof path, inShare + 1);
+        }
+    }
+    fprintf(script, "\n\tUNC %s, %s, %s", location + 2, share, path);
+}
+
+void WriteLocalLine(const char *location, FILE *script)
+{
+    fprintf(script, "\n\tLOCAL %s", location);
+}
+
+} // namespace qri
