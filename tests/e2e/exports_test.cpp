@@ -1,0 +1,164 @@
+// The DLL as a host sees it: export table, image flags, imports, version
+// resource, calling conventions, and the exports that accept a null cookie.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/fake_host.h"
+#include "support/plugin_dll.h"
+#include "support/scratch.h"
+
+namespace {
+
+using qritest::PluginDll;
+
+template <class T>
+const T *At(HMODULE module, DWORD rva)
+{
+    return reinterpret_cast<const T *>(reinterpret_cast<const BYTE *>(module) + rva);
+}
+
+const IMAGE_NT_HEADERS32 *NtHeaders(HMODULE module)
+{
+    auto dos = At<IMAGE_DOS_HEADER>(module, 0);
+    return At<IMAGE_NT_HEADERS32>(module, static_cast<DWORD>(dos->e_lfanew));
+}
+
+TEST(ExportTable, SevenNamesWithAlphabeticalOrdinals)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    HMODULE module = dll.Module();
+    const IMAGE_DATA_DIRECTORY &entry =
+        NtHeaders(module)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto exports = At<IMAGE_EXPORT_DIRECTORY>(module, entry.VirtualAddress);
+    EXPECT_STREQ(At<char>(module, exports->Name), "QRIPLUGN.dll");
+    EXPECT_EQ(exports->Base, 1u);
+    ASSERT_EQ(exports->NumberOfFunctions, 7u);
+    ASSERT_EQ(exports->NumberOfNames, 7u);
+
+    const char *expected[] = {"RXPLUGIN_EnforcePolicy", "RXPLUGIN_EnforceTask",   "RXPLUGIN_FreeCookie",
+                              "RXPLUGIN_GetProperties", "RXPLUGIN_GetTaskStatus", "RXPLUGIN_IsSoftwareInstalled",
+                              "RXPLUGIN_StopTask"};
+    auto names = At<DWORD>(module, exports->AddressOfNames);
+    auto ordinals = At<WORD>(module, exports->AddressOfNameOrdinals);
+    for (DWORD i = 0; i < 7; ++i) {
+        EXPECT_STREQ(At<char>(module, names[i]), expected[i]);
+        EXPECT_EQ(ordinals[i] + exports->Base, i + 1) << expected[i];
+        EXPECT_EQ(reinterpret_cast<FARPROC>(GetProcAddress(module, MAKEINTRESOURCEA(i + 1))),
+                  GetProcAddress(module, expected[i]))
+            << "ordinal " << i + 1;
+    }
+}
+
+TEST(Image, SystemImportsOnlyAndSecurityFlags)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    HMODULE module = dll.Module();
+    const IMAGE_NT_HEADERS32 *nt = NtHeaders(module);
+    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+    WORD flags = nt->OptionalHeader.DllCharacteristics;
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+
+    const std::set<std::string> allowed = {"KERNEL32.DLL", "ADVAPI32.DLL", "USER32.DLL", "MSVCRT.DLL"};
+    const IMAGE_DATA_DIRECTORY &entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    int count = 0;
+    for (auto import = At<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress); import->Name != 0; ++import) {
+        std::string name = At<char>(module, import->Name);
+        for (char &c : name)
+            c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(allowed.count(name)) << "imports " << name;
+        ++count;
+    }
+    EXPECT_GT(count, 0);
+}
+
+TEST(Image, VersionResourceNamesTheDll)
+{
+    std::string path = qritest::TestBinDirectory() + "\\QRIPLUGN.dll";
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT fixedSize = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void **>(&fixed), &fixedSize));
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+    EXPECT_NE(fixed->dwFileVersionMS | fixed->dwFileVersionLS, 0u);
+    char *original = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\OriginalFilename",
+                               reinterpret_cast<void **>(&original), &length));
+    EXPECT_STREQ(original, "QRIPLUGN.dll");
+}
+
+TEST(Exports, NullCookieIsAccepted)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    EXPECT_EQ(dll.FreeCookie(nullptr), 1);
+    EXPECT_EQ(dll.StopTask(nullptr), 1);
+    EXPECT_EQ(dll.GetTaskStatus(nullptr), 0);
+}
+
+TEST(Exports, LoadingTouchesNothing)
+{
+    // With no installer key, loading and unloading must not create it.
+    qritest::ScratchInstallerKey::DeleteKey();
+    for (int round = 0; round < 3; ++round) {
+        PluginDll dll;
+        ASSERT_TRUE(dll.Loaded());
+    }
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyA(HKEY_LOCAL_MACHINE, qritest::kInstallerKey, &key), ERROR_SUCCESS);
+}
+
+TEST(CallingConventions, ExportsAreCallerCleanAndCallbacksCalleeClean)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    qritest::InstallerFixture installer;
+    installer.key.SetText("Product Name", "Product");
+
+    // Property sink (6 arguments, callee clean-up) through a 2-argument export.
+    qritest::PropertyRecorder recorder;
+    int context = 0;
+    unsigned int properties[] = {reinterpret_cast<unsigned int>(&context),
+                                 reinterpret_cast<unsigned int>(&qritest::PropertyRecorder::Sink)};
+    int balanced = 0;
+    EXPECT_EQ(qritest::qri_call_watching_stack(reinterpret_cast<const void *>(dll.GetProperties), properties, 2,
+                                               &balanced),
+              1);
+    EXPECT_EQ(balanced, 1);
+    EXPECT_EQ(recorder.reports.size(), 2u);
+
+    // Task reader (7 arguments): a task type that matches nothing comes back as
+    // the reader's own result, after one reader call.
+    qritest::FakeSettings settings;
+    settings.Set("Task", "TaskType", "unknown");
+    settings.SetFoundResult(5);
+    void *cookie = nullptr;
+    unsigned int task[] = {reinterpret_cast<unsigned int>(settings.TaskData()), 8,
+                           reinterpret_cast<unsigned int>(&qritest::FakeSettings::TaskReader),
+                           reinterpret_cast<unsigned int>(&cookie)};
+    balanced = 0;
+    EXPECT_EQ(qritest::qri_call_watching_stack(reinterpret_cast<const void *>(dll.EnforceTask), task, 4, &balanced),
+              5);
+    EXPECT_EQ(balanced, 1);
+    EXPECT_EQ(settings.Calls().size(), 1u);
+
+    // No arguments at all.
+    balanced = 0;
+    qritest::qri_call_watching_stack(reinterpret_cast<const void *>(dll.IsSoftwareInstalled), nullptr, 0, &balanced);
+    EXPECT_EQ(balanced, 1);
+}
+
+} // namespace

@@ -1,0 +1,108 @@
+// Installer directory lookup and the property reporter.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "registry/installer_key.h"
+#include "support/fake_host.h"
+#include "support/scratch.h"
+
+namespace {
+
+using qritest::ScratchInstallerKey;
+
+TEST(InstallerDirectory, LengthAndCapacityLimits)
+{
+    struct Case {
+        const char *name;
+        std::string stored; // REG_SZ with its zero
+        DWORD capacity;
+        bool expected;
+    } cases[] = {
+        {"259 characters", std::string(259, 'd'), 260, true},
+        {"260 characters", std::string(260, 'd'), 260, false},
+        {"short", "C:\\Inst", 260, true},
+        {"capacity 259", "C:\\Inst", 259, false},
+        {"capacity 0", "C:\\Inst", 0, false},
+        {"larger capacity", std::string(300, 'd'), 1024, true},
+    };
+    for (const Case &c : cases) {
+        ScratchInstallerKey key;
+        key.SetText("Installation Directory", c.stored);
+        char buffer[1025];
+        std::memset(buffer, 0xbd, sizeof buffer);
+        EXPECT_EQ(qri::GetInstallerDirectory(buffer, c.capacity), c.expected) << c.name;
+        if (c.expected) {
+            EXPECT_EQ(std::string(buffer), c.stored) << c.name;
+        }
+        if (c.capacity < sizeof buffer) {
+            EXPECT_EQ(static_cast<unsigned char>(buffer[c.capacity]), 0xbd) << c.name << ": written past capacity";
+        }
+    }
+}
+
+TEST(InstallerDirectory, FailsWithoutKeyValueOrData)
+{
+    char buffer[260];
+    ScratchInstallerKey::DeleteKey();
+    EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer)) << "absent key";
+    EXPECT_FALSE(qri::GetInstallerDirectory(nullptr, 260)) << "no buffer";
+
+    ScratchInstallerKey key;
+    EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer)) << "absent value";
+    key.SetRaw("Installation Directory", REG_SZ, "");
+    EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer)) << "0-byte value";
+}
+
+TEST(InstallerDirectory, TextStoredWithoutItsZeroIsTerminated)
+{
+    ScratchInstallerKey key;
+    key.SetRaw("Installation Directory", REG_SZ, "C:\\NoZero");
+    char buffer[260];
+    std::memset(buffer, 'x', sizeof buffer);
+    ASSERT_TRUE(qri::GetInstallerDirectory(buffer, sizeof buffer));
+    EXPECT_STREQ(buffer, "C:\\NoZero");
+
+    // 260 bytes without a zero cannot be terminated within 260.
+    key.SetRaw("Installation Directory", REG_SZ, std::string(260, 'd'));
+    EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer));
+    key.SetRaw("Installation Directory", REG_SZ, std::string(259, 'd'));
+    ASSERT_TRUE(qri::GetInstallerDirectory(buffer, sizeof buffer));
+    EXPECT_EQ(std::strlen(buffer), 259u);
+}
+
+TEST(PropertyReporter, KindDecidesCapacityAndFlag)
+{
+    ScratchInstallerKey scratch;
+    scratch.SetText("Text", "abcd");
+    scratch.SetDword("Number", 0x01020304);
+    scratch.SetRaw("NoZero", REG_SZ, "xyz");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, qri::kInstallerKeyPath, &key), ERROR_SUCCESS);
+
+    qritest::PropertyRecorder recorder;
+    int context = 0;
+    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Text", REG_SZ), 1);
+    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Number", REG_DWORD),
+              1);
+    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Text", REG_DWORD), 0)
+        << "4 bytes of room for a 5-byte text value";
+    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Text", REG_BINARY), 0);
+    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "NoZero", REG_SZ), 1);
+    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, nullptr, "General", "Text", REG_SZ), 0);
+    RegCloseKey(key);
+
+    ASSERT_EQ(recorder.reports.size(), 3u);
+    EXPECT_EQ(recorder.reports[0].data, std::string("abcd", 5));
+    EXPECT_EQ(recorder.reports[0].valueKind, 0);
+    EXPECT_EQ(recorder.reports[0].dataSize, 5u);
+    EXPECT_EQ(recorder.reports[1].valueKind, 1);
+    EXPECT_EQ(recorder.reports[1].dataSize, 4u);
+    EXPECT_EQ(recorder.reports[1].data, std::string("\x04\x03\x02\x01", 4));
+    // Windows returns the 3 bytes as stored; Wine adds the zero itself.
+    EXPECT_EQ(recorder.reports[2].data.substr(0, 3), "xyz");
+    EXPECT_LE(recorder.reports[2].dataSize, 4u);
+}
+
+} // namespace
