@@ -1,0 +1,1 @@
+// Placeholder; tests come in a later change.
