@@ -145,11 +145,25 @@ void SetText(HKEY key, const char *name, const char *value)
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), static_cast<DWORD>(std::strlen(value) + 1));
 }
 
+// Scripts of earlier demo runs are cleared so that each run starts alike.
+void RemoveOldScripts(const std::string &directory)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((directory + "\\*.tmp").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        DeleteFileA((directory + "\\" + entry.cFileName).c_str());
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
 bool PrepareInstallation()
 {
     CreateDirectoryA("C:\\QRIDemo", nullptr);
     CreateDirectoryA(kDemoDirectory, nullptr);
     std::string directory = kDemoDirectory;
+    RemoveOldScripts(directory);
     for (const char *module : {"Master", "MSI", "Fenwa", "AutoUpdate", "Replicate"})
         WriteFile(directory + "\\" + module + ".gen", std::string("; generic ") + module + " script\r\n[Script]\r\n");
     std::string engine = directory + "\\QRI.exe";
