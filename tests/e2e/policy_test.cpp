@@ -1,1 +1,583 @@
-// Placeholder; tests come in a later change.
+// RXPLUGIN_EnforcePolicy through the real DLL: the reboot event, the stored
+// engine handle, the installer run flags, the three scripts and the engine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/engine_run.h"
+#include "support/fake_host.h"
+#include "support/plugin_dll.h"
+#include "support/scratch.h"
+
+namespace {
+
+using qritest::FakeSettings;
+using qritest::HandleIsOpen;
+using qritest::InstallerFixture;
+using qritest::ListFiles;
+using qritest::PluginDll;
+using qritest::ScratchInstallerKey;
+
+constexpr char kRebootEvent[] = "{5C0E93A7-41B2-4F6D-9A3E-D27B6C18F4A5}";
+constexpr char kSoftwareId[] = "oProduct1000";
+constexpr char kProcessHandle[] = "dwProcessHandle";
+constexpr DWORD kAbsent = 0xdeadbeef;
+// A value that names no handle of this process (checked where used).
+constexpr DWORD kMadeUpHandle = 0x0badf00c;
+
+HANDLE AsHandle(DWORD value)
+{
+    return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value));
+}
+
+std::vector<std::string> Added(const std::vector<std::string> &before, const std::vector<std::string> &after)
+{
+    std::vector<std::string> added;
+    for (const std::string &name : after) {
+        bool known = false;
+        for (const std::string &old : before)
+            known = known || old == name;
+        if (!known)
+            added.push_back(name);
+    }
+    return added;
+}
+
+std::string WithPrefix(const std::vector<std::string> &names, const std::string &prefix)
+{
+    std::string found;
+    for (const std::string &name : names) {
+        if (name.compare(0, prefix.size(), prefix) == 0) {
+            EXPECT_TRUE(found.empty()) << "two " << prefix << " scripts";
+            found = name;
+        }
+    }
+    return found;
+}
+
+struct PolicyInstallation {
+    explicit PolicyInstallation(const std::string &prefix = "qpol") : installer(prefix)
+    {
+        qritest::InstallStandinEngine(Directory());
+    }
+    const std::string &Directory() const { return installer.directory.Path(); }
+    std::string Join(const std::string &name) const { return installer.directory.Join(name); }
+    std::string Engine() const { return Join("QRI.exe"); }
+    ScratchInstallerKey &Key() { return installer.key; }
+    DWORD Stored() const { return installer.key.GetDword(kProcessHandle, kAbsent); }
+    std::vector<std::string> Scripts() const { return ListFiles(Directory(), "*.tmp"); }
+    // nullptr leaves a flag out.
+    void SetFlags(const char *msi, const char *uninstaller, const char *oas)
+    {
+        const char *names[] = {"MSI_Installer_Run", "Universal_Uninstaller_Run", "OAS_Installer_Run"};
+        const char *values[] = {msi, uninstaller, oas};
+        for (int i = 0; i < 3; ++i) {
+            if (values[i] != nullptr)
+                installer.key.SetText(names[i], values[i]);
+            else
+                installer.key.Remove(names[i]);
+        }
+    }
+    InstallerFixture installer;
+};
+
+std::string ExpectedCommandLine(const std::string &directory, const std::string &scriptPath)
+{
+    return directory + "\\QRI.exe /SCRIPT \"" + scriptPath + "\"";
+}
+
+TEST(PolicyEnforcement, EngineRunsOnTheMasterScriptWhichNamesTheOtherTwo)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation;
+    installation.SetFlags("1", "1", "0");
+    FakeSettings settings;
+    std::vector<std::string> masterPaths;
+    for (int run = 0; run < 2; ++run) {
+        DeleteFileA((installation.Engine() + ".seen").c_str());
+        std::vector<std::string> before = installation.Scripts();
+        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << "run " << run;
+        std::vector<std::string> added = Added(before, installation.Scripts());
+        ASSERT_EQ(added.size(), 3u) << "run " << run;
+        std::string master = installation.Join(WithPrefix(added, "MAS"));
+        std::string msi = installation.Join(WithPrefix(added, "MSI"));
+        std::string fenwa = installation.Join(WithPrefix(added, "FNW"));
+        masterPaths.push_back(master);
+
+        std::string record = qritest::WaitForStandinRecord(installation.Engine());
+        ASSERT_FALSE(record.empty()) << "run " << run << ": the engine did not run";
+        EXPECT_EQ(qritest::RecordField(record, "commandline"), ExpectedCommandLine(installation.Directory(), master))
+            << "run " << run;
+        EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory()) << "run " << run;
+        DWORD stored = installation.Stored();
+        EXPECT_NE(stored, 0u) << "run " << run;
+        EXPECT_NE(stored, kAbsent) << "run " << run;
+        EXPECT_TRUE(HandleIsOpen(AsHandle(stored))) << "run " << run;
+        EXPECT_TRUE(qritest::FinishProcess(AsHandle(stored))) << "run " << run;
+
+        // The Master script names the MSI and Fenwa scripts of this very run.
+        std::string masterText = qritest::ReadFileBytes(master);
+        EXPECT_EQ(masterText.find(InstallerFixture::GenericContent("Master") +
+                                  "\r\n\r\n[Options]\r\n\tset ScriptName=" + master.substr(master.rfind('\\') + 1)),
+                  0u)
+            << masterText;
+        EXPECT_NE(masterText.find("\r\n\tset MSIScriptName=\"" + msi + "\"\r\n\tset FNWScriptName=\"" + fenwa + "\""),
+                  std::string::npos)
+            << "run " << run << ":\n"
+            << masterText;
+        EXPECT_EQ(qritest::ReadFileBytes(msi).find(InstallerFixture::GenericContent("MSI") + "\r\n\r\n[Options]"), 0u)
+            << "run " << run;
+        EXPECT_EQ(qritest::ReadFileBytes(fenwa).find(InstallerFixture::GenericContent("Fenwa") + "\r\n\r\n[Options]"),
+                  0u)
+            << "run " << run;
+    }
+    EXPECT_NE(masterPaths[0], masterPaths[1]);
+
+    bool readAsProduct = false;
+    for (const qritest::ReadCall &call : settings.Calls())
+        readAsProduct = readAsProduct ||
+                        (call.reader == "policy" && call.softwareId == kSoftwareId && call.section == "MSI General");
+    EXPECT_TRUE(readAsProduct) << "the product's policy was not read";
+    qritest::EndStoredEngine(installation.Key());
+}
+
+TEST(PolicyEnforcement, InstallerRunFlagsDecideWhetherAnythingRuns)
+{
+    struct Case {
+        const char *name;
+        std::function<void(PolicyInstallation &)> flags;
+        bool runs;
+    } cases[] = {
+        {"1 1 1", [](PolicyInstallation &p) { p.SetFlags("1", "1", "1"); }, false},
+        {"1 1 0", [](PolicyInstallation &p) { p.SetFlags("1", "1", "0"); }, true},
+        {"0 1 1", [](PolicyInstallation &p) { p.SetFlags("0", "1", "1"); }, true},
+        {"1 0 1", [](PolicyInstallation &p) { p.SetFlags("1", "0", "1"); }, true},
+        {"12abc counts as 12", [](PolicyInstallation &p) { p.SetFlags("12abc", "1", "1"); }, false},
+        {"letters only count as 0", [](PolicyInstallation &p) { p.SetFlags("1", "abc", "1"); }, true},
+        {"-1 is non-zero", [](PolicyInstallation &p) { p.SetFlags("1", "1", "-1"); }, false},
+        {"blanks and plus sign", [](PolicyInstallation &p) { p.SetFlags(" \t+7", "1", "1"); }, false},
+        {"missing flag counts as 0", [](PolicyInstallation &p) { p.SetFlags("1", nullptr, "1"); }, true},
+        {"no flags at all", [](PolicyInstallation &p) { p.SetFlags(nullptr, nullptr, nullptr); }, true},
+        {"DWORD 1 parses as text and counts as 0",
+         [](PolicyInstallation &p) {
+             p.SetFlags("1", "1", nullptr);
+             p.Key().SetDword("OAS_Installer_Run", 1);
+         },
+         true},
+        {"text without its zero",
+         [](PolicyInstallation &p) {
+             p.SetFlags("1", "1", nullptr);
+             p.Key().SetRaw("OAS_Installer_Run", REG_SZ, "1");
+         },
+         false},
+        {"259 characters fit",
+         [](PolicyInstallation &p) { p.SetFlags("1", "1", ("1" + std::string(258, ' ')).c_str()); }, false},
+        {"260 characters do not fit and count as 0",
+         [](PolicyInstallation &p) { p.SetFlags("1", "1", ("1" + std::string(259, ' ')).c_str()); }, true},
+    };
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    for (const Case &c : cases) {
+        PolicyInstallation installation;
+        c.flags(installation);
+        FakeSettings settings;
+        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << c.name;
+        EXPECT_EQ(installation.Scripts().size(), c.runs ? 3u : 0u) << c.name;
+        EXPECT_EQ(settings.Calls().empty(), !c.runs) << c.name;
+        if (c.runs) {
+            EXPECT_FALSE(qritest::WaitForStandinRecord(installation.Engine()).empty()) << c.name << ": no engine";
+            EXPECT_NE(installation.Stored(), kAbsent) << c.name;
+        } else {
+            EXPECT_EQ(installation.Stored(), kAbsent) << c.name << ": an engine was stored";
+        }
+        qritest::EndStoredEngine(installation.Key());
+    }
+}
+
+TEST(PolicyEnforcement, SetRebootEventStopsBeforeTheStoredHandleIsRead)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    ASSERT_FALSE(HandleIsOpen(AsHandle(kMadeUpHandle)));
+    PolicyInstallation installation;
+    installation.SetFlags("1", "1", "0");
+    installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
+    HANDLE reboot = CreateEventA(nullptr, TRUE, TRUE, kRebootEvent);
+    ASSERT_NE(reboot, nullptr);
+
+    FakeSettings settings;
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
+    EXPECT_EQ(installation.Stored(), kMadeUpHandle) << "the stored value was looked at";
+    EXPECT_TRUE(installation.Scripts().empty());
+    EXPECT_TRUE(settings.Calls().empty());
+
+    // The same call goes on once the event is reset: the made-up value is dropped.
+    ResetEvent(reboot);
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(installation.Scripts().size(), 3u);
+    DWORD stored = installation.Stored();
+    EXPECT_NE(stored, kMadeUpHandle);
+    EXPECT_NE(stored, 0u);
+    qritest::EndStoredEngine(installation.Key());
+    CloseHandle(reboot);
+}
+
+TEST(PolicyEnforcement, MissingRebootEventIsCreatedOpenToAllAndSharedByName)
+{
+    HANDLE leftover = OpenEventA(SYNCHRONIZE, FALSE, kRebootEvent);
+    if (leftover != nullptr)
+        CloseHandle(leftover);
+    ASSERT_EQ(leftover, nullptr) << "another process holds the reboot event";
+
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation;
+    installation.SetFlags("1", "1", "1");
+    FakeSettings settings;
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+
+    HANDLE reboot = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE | READ_CONTROL, FALSE, kRebootEvent);
+    ASSERT_NE(reboot, nullptr) << "the reboot event does not exist after the enforcement";
+    EXPECT_EQ(WaitForSingleObject(reboot, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "created signalled";
+
+    char descriptor[1024];
+    DWORD needed = 0;
+    ASSERT_TRUE(GetKernelObjectSecurity(reboot, DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed));
+    BOOL present = FALSE;
+    BOOL defaulted = TRUE;
+    PACL dacl = reinterpret_cast<PACL>(1);
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+    EXPECT_TRUE(present);
+    EXPECT_EQ(dacl, nullptr) << "the DACL restricts who may open the event";
+
+    // Manual reset: it stays set through several waits, and the plug-in sees it.
+    SetEvent(reboot);
+    EXPECT_EQ(WaitForSingleObject(reboot, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(reboot, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
+    ResetEvent(reboot);
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    CloseHandle(reboot);
+}
+
+TEST(PolicyEnforcement, RunningEngineStopsTheNextEnforcementUntilItEnds)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation;
+    qritest::ReleaseEvent release;
+    ASSERT_TRUE(release.Valid());
+    qritest::SetStandinMode(installation.Engine(), release.WaitMode());
+    installation.SetFlags("1", "1", "0");
+    FakeSettings settings;
+
+    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    DWORD stored = installation.Stored();
+    ASSERT_NE(stored, 0u);
+    ASSERT_NE(stored, kAbsent);
+    HANDLE engine = AsHandle(stored);
+    ASSERT_FALSE(qritest::WaitForStandinRecord(installation.Engine()).empty());
+    std::vector<std::string> scripts = installation.Scripts();
+
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
+    EXPECT_EQ(installation.Stored(), stored) << "value changed while the engine runs";
+    EXPECT_EQ(installation.Scripts(), scripts) << "scripts written while the engine runs";
+    EXPECT_TRUE(HandleIsOpen(engine));
+
+    release.Set();
+    ASSERT_EQ(WaitForSingleObject(engine, 10000), WAIT_OBJECT_0);
+    // Ended: the value is reset and the handle closed, also when there is nothing to install.
+    installation.SetFlags("1", "1", "1");
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(installation.Stored(), 0u);
+    EXPECT_FALSE(HandleIsOpen(engine)) << "the ended engine's handle was left open";
+    EXPECT_EQ(installation.Scripts(), scripts);
+}
+
+TEST(PolicyEnforcement, EndedRunOfAnotherHandleIsResetButNotClosed)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation;
+    installation.SetFlags("1", "1", "0");
+    FakeSettings settings;
+    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    HANDLE ownEngine = AsHandle(installation.Stored());
+    ASSERT_TRUE(qritest::FinishProcess(ownEngine));
+
+    // A process of the test's own, ended, whose handle value replaces the stored one.
+    qritest::InstallStandinEngine(installation.Directory(), "other.exe");
+    std::string other = installation.Join("other.exe");
+    qritest::SetStandinMode(other, "exit 5");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION foreign = {};
+    std::string line = "\"" + other + "\"";
+    ASSERT_TRUE(
+        CreateProcessA(other.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &foreign));
+    ASSERT_TRUE(qritest::FinishProcess(foreign.hProcess));
+    installation.Key().SetDword(kProcessHandle, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(foreign.hProcess)));
+
+    installation.SetFlags("1", "1", "1");
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(installation.Stored(), 0u);
+    EXPECT_TRUE(HandleIsOpen(foreign.hProcess)) << "closed a handle it never stored";
+    EXPECT_TRUE(HandleIsOpen(ownEngine)) << "closed its own handle although another value was stored";
+    CloseHandle(foreign.hProcess);
+    CloseHandle(foreign.hThread);
+    CloseHandle(ownEngine);
+}
+
+TEST(PolicyEnforcement, OwnValueThatNoLongerNamesAProcessIsNotClosed)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation;
+    installation.SetFlags("1", "1", "0");
+    FakeSettings settings;
+    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    DWORD stored = installation.Stored();
+    HANDLE engine = AsHandle(stored);
+    ASSERT_TRUE(qritest::FinishProcess(engine));
+    // The engine handle goes away and an event takes over its value, so the
+    // stored value now names a live handle that is no process.
+    CloseHandle(engine);
+    std::vector<HANDLE> fillers;
+    HANDLE squatter = nullptr;
+    for (int i = 0; i < 512 && squatter == nullptr; ++i) {
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (event == engine)
+            squatter = event;
+        else
+            fillers.push_back(event);
+    }
+    for (HANDLE filler : fillers)
+        CloseHandle(filler);
+    ASSERT_NE(squatter, nullptr) << "no event got the freed handle value";
+    DWORD exitCode = 0;
+    ASSERT_FALSE(GetExitCodeProcess(squatter, &exitCode));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    installation.SetFlags("1", "1", "1");
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(installation.Stored(), 0u);
+    EXPECT_TRUE(HandleIsOpen(squatter)) << "closed a value that the system called no handle";
+    CloseHandle(squatter);
+}
+
+TEST(PolicyEnforcement, StoredValueThatNamesNoRunningEngine)
+{
+    struct Case {
+        const char *name;
+        DWORD type;
+        std::string bytes; // empty: value absent
+        bool reset;        // written back as 0; otherwise left as stored
+    } cases[] = {
+        {"absent", REG_NONE, "", false},
+        {"made-up handle value", REG_DWORD,
+         std::string(reinterpret_cast<const char *>(&kMadeUpHandle), sizeof kMadeUpHandle), true},
+        {"two bytes", REG_BINARY, std::string("\x0c\xf0", 2), false},
+        {"eight bytes", REG_BINARY, std::string("\x0c\xf0\xad\x0b\x00\x00\x00\x00", 8), false},
+        {"text", REG_SZ, std::string("12345678", 9), false},
+    };
+    ASSERT_FALSE(HandleIsOpen(AsHandle(kMadeUpHandle)));
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    for (const Case &c : cases) {
+        PolicyInstallation installation;
+        installation.SetFlags("1", "1", "1");
+        if (!c.bytes.empty())
+            installation.Key().SetRaw(kProcessHandle, c.type, c.bytes);
+        FakeSettings settings;
+        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << c.name;
+
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, qritest::kInstallerKey, &key), ERROR_SUCCESS);
+        char data[64] = {};
+        DWORD size = sizeof data;
+        DWORD type = REG_NONE;
+        LONG status = RegQueryValueExA(key, kProcessHandle, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
+        RegCloseKey(key);
+        if (c.reset) {
+            EXPECT_EQ(status, ERROR_SUCCESS) << c.name;
+            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << c.name;
+            EXPECT_EQ(std::string(data, size), std::string(4, '\0')) << c.name;
+        } else if (c.bytes.empty()) {
+            EXPECT_NE(status, ERROR_SUCCESS) << c.name << ": value written";
+        } else {
+            EXPECT_EQ(type, c.type) << c.name;
+            EXPECT_EQ(std::string(data, size), c.bytes) << c.name << ": value rewritten";
+        }
+    }
+}
+
+TEST(PolicyEnforcement, EngineThatCannotStartLeavesNoValue)
+{
+    struct Case {
+        const char *name;
+        bool primed; // a made-up value stored beforehand
+        DWORD expected;
+    } cases[] = {
+        {"value absent", false, kAbsent},
+        {"ended value reset", true, 0},
+    };
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    for (const Case &c : cases) {
+        PolicyInstallation installation;
+        DeleteFileA(installation.Engine().c_str());
+        installation.SetFlags("1", "1", "0");
+        if (c.primed)
+            installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
+        FakeSettings settings;
+        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << c.name;
+        EXPECT_EQ(installation.Stored(), c.expected) << c.name;
+        EXPECT_EQ(installation.Scripts().size(), 3u) << c.name;
+    }
+}
+
+TEST(PolicyEnforcement, NoEngineOnAScriptWithoutItsGenericPart)
+{
+    struct Case {
+        const char *missing;
+        // Whether the MAS, MSI and FNW files hold anything afterwards.
+        bool written[3];
+    } cases[] = {
+        {"Master.gen", {false, false, false}},
+        {"MSI.gen", {true, false, false}},
+        {"Fenwa.gen", {true, true, false}},
+    };
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    for (const Case &c : cases) {
+        PolicyInstallation installation;
+        DeleteFileA(installation.Join(c.missing).c_str());
+        installation.SetFlags("1", "1", "0");
+        // An ended run's value is reset before the scripts are made; that stays.
+        installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
+        FakeSettings settings;
+        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0) << c.missing;
+        EXPECT_EQ(installation.Stored(), 0u) << c.missing;
+        std::vector<std::string> scripts = installation.Scripts();
+        ASSERT_EQ(scripts.size(), 3u) << c.missing;
+        const char *prefixes[] = {"MAS", "MSI", "FNW"};
+        for (int i = 0; i < 3; ++i) {
+            std::string text = qritest::ReadFileBytes(installation.Join(WithPrefix(scripts, prefixes[i])));
+            EXPECT_EQ(!text.empty(), c.written[i]) << c.missing << ": " << prefixes[i] << " holds \"" << text << "\"";
+        }
+        EXPECT_EQ(qritest::WaitForStandinRecord(installation.Engine(), 300), "") << c.missing << ": an engine ran";
+    }
+}
+
+TEST(PolicyEnforcement, NoScriptNameMeansNoScriptsAndNoEngine)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation;
+    std::string gone = installation.Join("gone");
+    installation.Key().SetText("Installation Directory", gone);
+    installation.SetFlags("1", "1", "0");
+    FakeSettings settings;
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(installation.Stored(), kAbsent);
+    EXPECT_TRUE(settings.Calls().empty()) << "a script was generated";
+    EXPECT_FALSE(qritest::PathExists(gone));
+    EXPECT_TRUE(installation.Scripts().empty());
+}
+
+TEST(PolicyEnforcement, LongInstallerDirectoryGivesTheWholeCommandLine)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    qritest::LongInstallerFixture installation(200);
+    ASSERT_EQ(installation.Directory().size(), 200u);
+    installation.key.SetText("OAS_Installer_Run", "0");
+    FakeSettings settings;
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    std::string record = qritest::WaitForStandinRecord(installation.Engine());
+    qritest::EndStoredEngine(installation.key);
+    std::vector<std::string> scripts = ListFiles(installation.Directory(), "*.tmp");
+    ASSERT_EQ(scripts.size(), 3u);
+    std::string master = installation.Directory() + "\\" + WithPrefix(scripts, "MAS");
+    std::string msi = installation.Directory() + "\\" + WithPrefix(scripts, "MSI");
+    EXPECT_EQ(qritest::RecordField(record, "commandline"), ExpectedCommandLine(installation.Directory(), master));
+    EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory());
+    EXPECT_NE(qritest::ReadFileBytes(master).find("\tset MSIScriptName=\"" + msi + "\"\r\n"), std::string::npos);
+}
+
+TEST(PolicyEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation("qpblank dir");
+    std::string decoy = qritest::TempDirectory() + "\\qpblank.exe";
+    ASSERT_EQ(installation.Directory().find(qritest::TempDirectory() + "\\qpblank "), 0u);
+    DeleteFileA((decoy + ".seen").c_str());
+    qritest::InstallStandinEngine(qritest::TempDirectory(), "qpblank.exe");
+    installation.SetFlags("1", "1", "0");
+
+    FakeSettings settings;
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    std::string record = qritest::WaitForStandinRecord(installation.Engine(), 5000);
+    qritest::EndStoredEngine(installation.Key());
+    bool decoyRan = qritest::PathExists(decoy + ".seen");
+    DeleteFileA(decoy.c_str());
+    DeleteFileA((decoy + ".seen").c_str());
+
+    EXPECT_FALSE(decoyRan) << decoy << " ran instead of the engine";
+    ASSERT_FALSE(record.empty()) << "the engine did not run";
+    std::string master = installation.Join(WithPrefix(installation.Scripts(), "MAS"));
+    EXPECT_EQ(qritest::RecordField(record, "commandline"), ExpectedCommandLine(installation.Directory(), master));
+}
+
+TEST(PolicyEnforcement, StopsEarlyWithoutArgumentsKeyOrDirectory)
+{
+    HANDLE leftover = OpenEventA(SYNCHRONIZE, FALSE, kRebootEvent);
+    if (leftover != nullptr)
+        CloseHandle(leftover);
+    ASSERT_EQ(leftover, nullptr) << "another process holds the reboot event";
+
+    struct Case {
+        const char *name;
+        const char *softwareId;
+        bool reader;
+        std::function<void(PolicyInstallation &)> arrange;
+    } cases[] = {
+        {"null software ID", nullptr, true, nullptr},
+        {"empty software ID", "", true, nullptr},
+        {"no reader", kSoftwareId, false, nullptr},
+        {"installer key absent", kSoftwareId, true, [](PolicyInstallation &) { ScratchInstallerKey::DeleteKey(); }},
+        {"installer directory missing", kSoftwareId, true,
+         [](PolicyInstallation &p) { p.Key().Remove("Installation Directory"); }},
+        {"installer directory of 260 characters", kSoftwareId, true,
+         [](PolicyInstallation &p) { p.Key().SetText("Installation Directory", std::string(260, 'd')); }},
+    };
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    for (const Case &c : cases) {
+        PolicyInstallation installation;
+        installation.SetFlags("1", "1", "0");
+        installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
+        if (c.arrange)
+            c.arrange(installation);
+        FakeSettings settings;
+        EXPECT_EQ(dll.EnforcePolicy(c.softwareId, c.reader ? FakeSettings::PolicyReader : nullptr), 0) << c.name;
+        EXPECT_TRUE(settings.Calls().empty()) << c.name;
+        EXPECT_TRUE(installation.Scripts().empty()) << c.name;
+        // Where the key is still there, the stored value was not looked at.
+        if (installation.Key().Has("MSI_Installer_Run")) {
+            EXPECT_EQ(installation.Stored(), kMadeUpHandle) << c.name;
+        }
+    }
+    HANDLE created = OpenEventA(SYNCHRONIZE, FALSE, kRebootEvent);
+    EXPECT_EQ(created, nullptr) << "the reboot event was touched";
+    if (created != nullptr)
+        CloseHandle(created);
+}
+
+} // namespace
