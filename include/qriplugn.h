@@ -28,9 +28,13 @@ extern "C" {
 
 /*
  * Reads one policy setting of one software product.
- *   softwareId  zero-terminated, owned by the plug-in for the call
- *   section,key zero-terminated, owned by the plug-in for the call
- *   buffer      writable, *size bytes
+ *   softwareId  zero-terminated, valid for the call: the ID the host passed to
+ *               RXPLUGIN_EnforcePolicy, or the agent's own ID from Agent.ini
+ *               (at most 259 characters) for the reboot settings
+ *   section,key zero-terminated, owned by the plug-in, valid for the call
+ *   buffer      writable, *size bytes: 1024 for settings of a script, 260 for
+ *               the task type (so text of at most 1023 or 259 characters),
+ *               4 for value kind RXPLUGIN_VALUE_NUMBER
  *   size        in: capacity of buffer in bytes; the plug-in does not read it back
  * Returns non-zero when the setting exists and its value is in buffer (text
  * terminated within the capacity, or 4 bytes), 0 when it does not exist.

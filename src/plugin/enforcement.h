@@ -34,7 +34,8 @@ bool FormatEngineCommandLine(char *line, std::size_t capacity, const char *insta
 // inherited and the installer directory as the working directory.
 bool StartEngine(const char *installerDirectory, char *commandLine, PROCESS_INFORMATION *process);
 
-// Longest command line that a 259-character directory and script path give.
+// Longest command line that a 259-character directory and script path give,
+// so the line is never cut.
 constexpr std::size_t kCommandLineCapacity =
     (260 - 1) + sizeof "\\" - 1 + sizeof kEngineFileName - 1 + sizeof " " - 1 + sizeof kScriptSwitch - 1 +
     sizeof " \"" - 1 + (260 - 1) + sizeof "\"";

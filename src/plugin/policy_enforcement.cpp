@@ -48,12 +48,8 @@ void CreateRebootEvent()
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, TRUE};
     HANDLE created = CreateEventA(&attributes, TRUE, FALSE, kRebootEventName);
-    if (created == nullptr)
-        return;
     if (g_rebootEventCreationHandle == nullptr)
         g_rebootEventCreationHandle = created;
-    else
-        CloseHandle(created);
 }
 
 HANDLE OpenRebootEvent()
@@ -159,10 +155,13 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
 
     Trace("Launching VESK");
     char commandLine[kCommandLineCapacity];
-    FormatEngineCommandLine(commandLine, sizeof commandLine, directory, g_policyScriptNames[kMasterScript]);
+    bool lineFits =
+        FormatEngineCommandLine(commandLine, sizeof commandLine, directory, g_policyScriptNames[kMasterScript]);
     Trace(commandLine);
     PROCESS_INFORMATION process = {};
-    if (!StartEngine(directory, commandLine, &process)) {
+    if (!lineFits)
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (!lineFits || !StartEngine(directory, commandLine, &process)) {
         char failure[kPathCapacity];
         FormatBounded(failure, sizeof failure, "Failed to create the process, error %d",
                       static_cast<int>(GetLastError()));
@@ -172,6 +171,11 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
     Trace("Store the process handle");
     WriteStoredProcessHandle(key, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process.hProcess)));
     CloseHandle(process.hThread);
+    // A handle remembered from an earlier launch is no longer named by the
+    // registry (the stored value was reset or rewritten since), so nothing
+    // else can reach it.
+    if (g_storedEngineProcess != nullptr)
+        CloseHandle(g_storedEngineProcess);
     g_storedEngineProcess = process.hProcess;
     return 1;
 }
