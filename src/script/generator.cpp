@@ -51,9 +51,10 @@ int WriteUpdateSites(FILE *script, const SettingSource &source, const char *modu
 
     char siteSection[kSettingCapacity];
     int connection = 0;
-    for (int site = 1; site <= siteCount; ++site) {
+    // Wide enough that a count of INT_MAX still ends the loop.
+    for (long long site = 1; site <= siteCount; ++site) {
         std::memset(siteSection, 0, sizeof siteSection);
-        FormatBounded(siteSection, sizeof siteSection, "%s %s%d", moduleName, "Update Site", site);
+        FormatBounded(siteSection, sizeof siteSection, "%s %s%d", moduleName, "Update Site", static_cast<int>(site));
 
         TraceReadingOption("bSiteEnabled", siteSection);
         if (!ReadTextSetting(source, siteSection, "bSiteEnabled", setting))
@@ -126,7 +127,10 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
                scriptPath, moduleName);
         return kGenerateNoGenericScript;
     }
+    // Found, since the copy succeeded.
     const ScriptModule *module = FindScriptModule(moduleName);
+    if (module == nullptr)
+        return kGenerateFailed;
 
     int result = kGenerateFailed;
     {

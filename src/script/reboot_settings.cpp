@@ -37,6 +37,8 @@ void WriteRebootSettings(FILE *script, RXPLUGIN_PolicySettingReader policyReader
     char iniPath[kPathCapacity];
     GetAgentIniPath(iniPath, sizeof iniPath);
 
+    // An executable path that leaves no room for "Agent.ini" names no file we
+    // could read: the default ID stands, as for a missing Agent.ini.
     char agentSoftwareId[kPathCapacity] = {};
     if (iniPath[0] != '\0')
         GetPrivateProfileStringA("Agent", "SoftwareID", kDefaultAgentSoftwareId, agentSoftwareId,

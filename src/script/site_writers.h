@@ -12,7 +12,7 @@ namespace qri {
 int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSection);
 int WriteUncSite(const SettingSource &source, FILE *script, const char *siteSection);
 
-// location begins with two backslashes; it is cut in place into the server.
+// location begins with two backslashes; it is cut in place after the server name.
 void WriteUncLine(char *location, FILE *script);
 void WriteLocalLine(const char *location, FILE *script);
 

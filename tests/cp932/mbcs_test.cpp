@@ -9,6 +9,9 @@
 #include <string>
 
 #include "script/option_tables.h"
+#include "script/site_writers.h"
+#include "support/fake_host.h"
+#include "support/script_file.h"
 
 namespace {
 
@@ -36,6 +39,40 @@ TEST(CodePage932, TrimTrailingBackslashKeepsDoubleByteCharacters)
         std::memcpy(text, c.text.data(), c.text.size());
         qri::TrimTrailingBackslash(text);
         EXPECT_EQ(std::string(text), c.expected) << c.name;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Site locations: the slash conversion and the separator searches are byte
+// searches, but the one trailing separator is found by whole characters.
+TEST(CodePage932, SiteLocationsTrimOnlyARealTrailingSeparator)
+{
+    struct Case {
+        const char *name;
+        const char *key;
+        std::string location;
+        std::string line;
+    } cases[] = {
+        {"FTP, final double-byte character", "szFTPLocation", "host/dir\x95\x5c", "FTP host, dir\x95/, passive"},
+        {"FTP, trailing slash after it", "szFTPLocation", "host/dir\x95\x5c/", "FTP host, dir\x95/, passive"},
+        {"LOCAL, final double-byte character", "szUNCLocation", "D:\\upd\x95\x5c", "LOCAL D:\\upd\x95\x5c"},
+        {"LOCAL, trailing backslash after it", "szUNCLocation", "D:\\upd\x95\x5c\\", "LOCAL D:\\upd\x95\x5c"},
+    };
+    ASSERT_EQ(GetACP(), 932u);
+    for (const Case &c : cases) {
+        qritest::FakeSettings settings;
+        settings.Set("S", c.key, c.location);
+        settings.Set("S", "bAnonymousLogin", "1");
+        settings.Set("S", "bProxy", "0");
+        qritest::ScriptFile script;
+        qri::SettingSource source = qritest::TaskSource(settings);
+        int result = std::string(c.key) == "szFTPLocation" ? qri::WriteFtpSite(source, script.Stream(), "S")
+                                                           : qri::WriteUncSite(source, script.Stream(), "S");
+        EXPECT_EQ(result, 1) << c.name;
+        EXPECT_EQ(script.Bytes(), "\r\n\t" + c.line) << c.name;
     }
 }
 
