@@ -370,6 +370,27 @@ TEST(PolicyEnforcement, OwnValueThatNoLongerNamesAProcessIsNotClosed)
     CloseHandle(squatter);
 }
 
+TEST(PolicyEnforcement, OwnHandleNoLongerStoredIsClosedAtTheNextLaunch)
+{
+    PluginDll dll;
+    ASSERT_TRUE(dll.Loaded());
+    PolicyInstallation installation;
+    installation.SetFlags("1", "1", "0");
+    FakeSettings settings;
+    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    HANDLE first = AsHandle(installation.Stored());
+    ASSERT_TRUE(qritest::FinishProcess(first));
+    // Someone else clears the value: the registry no longer names the first engine.
+    installation.Key().SetDword(kProcessHandle, 0);
+
+    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    HANDLE second = AsHandle(installation.Stored());
+    ASSERT_NE(second, first);
+    EXPECT_FALSE(HandleIsOpen(first)) << "the unreachable handle of the first engine leaked";
+    EXPECT_TRUE(HandleIsOpen(second));
+    qritest::FinishProcess(second);
+}
+
 TEST(PolicyEnforcement, StoredValueThatNamesNoRunningEngine)
 {
     struct Case {
