@@ -60,16 +60,6 @@ void WriteOptionLine(FILE *script, const OptionRow &row, const char *value)
     }
 }
 
-// Reading message, the read, and the not-found message when it is missing.
-bool ReadOption(const SettingSource &source, const char *section, const char *key, char *setting)
-{
-    TraceReadingOption(key, section);
-    if (ReadTextSetting(source, section, key, setting))
-        return true;
-    TraceOptionNotFound(key, section);
-    return false;
-}
-
 } // namespace
 
 void TraceReadingOption(const char *key, const char *section)
@@ -77,9 +67,13 @@ void TraceReadingOption(const char *key, const char *section)
     TraceF("\nReading option %s under %s", key, section);
 }
 
-void TraceOptionNotFound(const char *key, const char *section)
+bool ReadOption(const SettingSource &source, const char *section, const char *key, char *buffer)
 {
+    TraceReadingOption(key, section);
+    if (ReadTextSetting(source, section, key, buffer))
+        return true;
     TraceF("\nOption %s under %s not found", key, section);
+    return false;
 }
 
 void TrimTrailingBackslash(char *text)

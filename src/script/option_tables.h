@@ -33,8 +33,11 @@ void WriteOptionGroups(FILE *script, const SettingSource &source, const char *ge
 // Removes one trailing backslash, stepping back by the ANSI code page's rules.
 void TrimTrailingBackslash(char *text);
 
-// The two messages around every option read of the tables and site writers.
+// Sent before every option read of the generator, the tables and the site writers.
 void TraceReadingOption(const char *key, const char *section);
-void TraceOptionNotFound(const char *key, const char *section);
+
+// One text option into a kSettingCapacity buffer, between the reading message
+// and, when it is missing, the not-found message. True when found.
+bool ReadOption(const SettingSource &source, const char *section, const char *key, char *buffer);
 
 } // namespace qri

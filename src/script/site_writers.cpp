@@ -11,19 +11,10 @@ namespace qri {
 
 namespace {
 
-bool ReadSiteOption(const SettingSource &source, const char *section, const char *key, char *buffer)
-{
-    TraceReadingOption(key, section);
-    if (ReadTextSetting(source, section, key, buffer))
-        return true;
-    TraceOptionNotFound(key, section);
-    return false;
-}
-
 // A missing password is not an error: the login goes on with an empty one.
 void ReadPassword(const SettingSource &source, const char *section, char *buffer)
 {
-    if (!ReadSiteOption(source, section, "szFTPPassword", buffer))
+    if (!ReadOption(source, section, "szFTPPassword", buffer))
         buffer[0] = '\0';
 }
 
@@ -34,7 +25,7 @@ int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSect
     char first[kSettingCapacity] = {};
     char second[kSettingCapacity] = {};
 
-    if (!ReadSiteOption(source, siteSection, "szFTPLocation", first))
+    if (!ReadOption(source, siteSection, "szFTPLocation", first))
         return 0;
     for (char *c = first; *c != '\0'; ++c) {
         if (*c == '\\')
@@ -48,22 +39,22 @@ int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSect
     }
     fprintf(script, "\n\tFTP %s, %s, passive", first, path);
 
-    if (!ReadSiteOption(source, siteSection, "bAnonymousLogin", second))
+    if (!ReadOption(source, siteSection, "bAnonymousLogin", second))
         return 0;
     if (ParseDecimal(second) == 0) {
-        if (!ReadSiteOption(source, siteSection, "szFTPUsername", first))
+        if (!ReadOption(source, siteSection, "szFTPUsername", first))
             return 0;
         ReadPassword(source, siteSection, second);
         fprintf(script, "\n\tFTPUSER %s, %s ", first, second);
     }
 
-    if (!ReadSiteOption(source, siteSection, "bProxy", first))
+    if (!ReadOption(source, siteSection, "bProxy", first))
         return 0;
     if (ParseDecimal(first) != 1)
         return 1;
-    if (!ReadSiteOption(source, siteSection, "szProxy", first))
+    if (!ReadOption(source, siteSection, "szProxy", first))
         return 0;
-    if (!ReadSiteOption(source, siteSection, "dwProxyPort", second))
+    if (!ReadOption(source, siteSection, "dwProxyPort", second))
         return 0;
     fprintf(script, "\n\tPROXY  %s:%d ", first, ParseDecimal(second));
     return 1;
@@ -75,7 +66,7 @@ int WriteUncSite(const SettingSource &source, FILE *script, const char *siteSect
     char user[kSettingCapacity] = {};
     char other[kSettingCapacity] = {};
 
-    if (!ReadSiteOption(source, siteSection, "szUNCLocation", location))
+    if (!ReadOption(source, siteSection, "szUNCLocation", location))
         return 0;
     TrimOneTrailing(location, '\\');
     if (location[0] == '\\' && location[1] == '\\')
@@ -83,16 +74,16 @@ int WriteUncSite(const SettingSource &source, FILE *script, const char *siteSect
     else
         WriteLocalLine(location, script);
 
-    if (!ReadSiteOption(source, siteSection, "bAnonymousLogin", other))
+    if (!ReadOption(source, siteSection, "bAnonymousLogin", other))
         return 0;
     if (ParseDecimal(other) != 0)
         return 1;
 
     // The location line is written; its buffer now holds the domain.
     char *domain = location;
-    if (!ReadSiteOption(source, siteSection, "szFTPUsername", user))
+    if (!ReadOption(source, siteSection, "szFTPUsername", user))
         return 0;
-    if (!ReadSiteOption(source, siteSection, "szRunAsDomain", domain))
+    if (!ReadOption(source, siteSection, "szRunAsDomain", domain))
         return 0;
     ReadPassword(source, siteSection, other);
     fprintf(script, "\n\tUNCUSER %s, %s, %s", domain, user, other);
