@@ -47,6 +47,8 @@ void CreateRebootEvent()
     // Present but null DACL: every process may open and set the event.
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, TRUE};
+    // Never closed, like every creation handle: only a failed open brings us
+    // here, which cannot happen while the first one keeps the event alive.
     HANDLE created = CreateEventA(&attributes, TRUE, FALSE, kRebootEventName);
     if (g_rebootEventCreationHandle == nullptr)
         g_rebootEventCreationHandle = created;
