@@ -47,8 +47,8 @@ void CreateRebootEvent()
     // Present but null DACL: every process may open and set the event.
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, TRUE};
-    // Never closed, like every creation handle: only a failed open brings us
-    // here, which cannot happen while the first one keeps the event alive.
+    // Never closed. While the first one is held the event exists, so a later
+    // creation happens only when opening it failed for want of access.
     HANDLE created = CreateEventA(&attributes, TRUE, FALSE, kRebootEventName);
     if (g_rebootEventCreationHandle == nullptr)
         g_rebootEventCreationHandle = created;
