@@ -42,9 +42,6 @@ TEST(CodePage932, TrimTrailingBackslashKeepsDoubleByteCharacters)
     }
 }
 
-} // namespace
-
-namespace {
 
 // Site locations: the slash conversion and the separator searches are byte
 // searches, but the one trailing separator is found by whole characters.

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 #include "support/plugin_dll.h"
@@ -13,33 +12,30 @@
 namespace {
 
 using qritest::InstallerFixture;
+using qritest::TextValues;
+using IsSoftwareInstalled = qritest::PluginTest;
 
 void AddFile(InstallerFixture &installer, const std::string &name)
 {
     qritest::WriteFileBytes(installer.directory.Join(name), "base");
 }
 
-TEST(IsSoftwareInstalled, EveryBaseFileValueMustNameAnEntry)
+TEST_F(IsSoftwareInstalled, EveryBaseFileValueMustNameAnEntry)
 {
     struct Case {
         const char *name;
-        std::function<void(InstallerFixture &)> arrange;
+        qritest::Arrange arrange;
         int expected;
     } cases[] = {
-        {"no values besides the directory", [](InstallerFixture &) {}, 1},
-        {"other values only",
-         [](InstallerFixture &i) {
-             i.key.SetText("Product Name", "Product");
-             i.key.SetText("MSI_Installer_Run", "1");
-         },
-         1},
+        {"no values besides the directory", TextValues({}), 1},
+        {"other values only", TextValues({{"Product Name", "Product"}, {"MSI_Installer_Run", "1"}}), 1},
         {"existing file",
          [](InstallerFixture &i) {
              AddFile(i, "core.dll");
              i.key.SetText("Base:core", "core.dll");
          },
          1},
-        {"missing file", [](InstallerFixture &i) { i.key.SetText("Base:core", "core.dll"); }, 0},
+        {"missing file", TextValues({{"Base:core", "core.dll"}}), 0},
         {"one of two missing",
          [](InstallerFixture &i) {
              AddFile(i, "a.dll");
@@ -47,11 +43,11 @@ TEST(IsSoftwareInstalled, EveryBaseFileValueMustNameAnEntry)
              i.key.SetText("Base:b", "b.dll");
          },
          0},
-        {"BASE: in capitals", [](InstallerFixture &i) { i.key.SetText("BASE:core", "core.dll"); }, 0},
-        {"base: in small letters", [](InstallerFixture &i) { i.key.SetText("base:core", "core.dll"); }, 0},
-        {"bAsE: mixed", [](InstallerFixture &i) { i.key.SetText("bAsE:", "core.dll"); }, 0},
-        {"Base: after the first character", [](InstallerFixture &i) { i.key.SetText("xBase:core", "core.dll"); }, 1},
-        {"Base without colon", [](InstallerFixture &i) { i.key.SetText("Basecore", "core.dll"); }, 1},
+        {"BASE: in capitals", TextValues({{"BASE:core", "core.dll"}}), 0},
+        {"base: in small letters", TextValues({{"base:core", "core.dll"}}), 0},
+        {"bAsE: mixed", TextValues({{"bAsE:", "core.dll"}}), 0},
+        {"Base: after the first character", TextValues({{"xBase:core", "core.dll"}}), 1},
+        {"Base without colon", TextValues({{"Basecore", "core.dll"}}), 1},
         {"subdirectory",
          [](InstallerFixture &i) {
              CreateDirectoryA(i.directory.Join("lib").c_str(), nullptr);
@@ -65,41 +61,21 @@ TEST(IsSoftwareInstalled, EveryBaseFileValueMustNameAnEntry)
              i.key.SetText("Base:x", "lib\\x.dll");
          },
          1},
-        {"wildcard that matches", [](InstallerFixture &i) { i.key.SetText("Base:gen", "*.gen"); }, 1},
-        {"wildcard that matches nothing", [](InstallerFixture &i) { i.key.SetText("Base:dll", "*.dll"); }, 0},
+        {"wildcard that matches", TextValues({{"Base:gen", "*.gen"}}), 1},
+        {"wildcard that matches nothing", TextValues({{"Base:dll", "*.dll"}}), 0},
         {"data stored as REG_EXPAND_SZ",
          [](InstallerFixture &i) { i.key.SetRaw("Base:gen", REG_EXPAND_SZ, std::string("Master.gen", 11)); }, 1},
         // Names enumerate in order under Wine: "A..." comes before "Base:...".
         {"over-long data ends the scan before a missing file",
-         [](InstallerFixture &i) {
-             i.key.SetText("A long", std::string(300, 'x'));
-             i.key.SetText("Base:core", "core.dll");
-         },
-         1},
-        {"261 bytes of data end the scan",
-         [](InstallerFixture &i) {
-             i.key.SetText("A long", std::string(260, 'x'));
-             i.key.SetText("Base:core", "core.dll");
-         },
+         TextValues({{"A long", std::string(300, 'x')}, {"Base:core", "core.dll"}}), 1},
+        {"261 bytes of data end the scan", TextValues({{"A long", std::string(260, 'x')}, {"Base:core", "core.dll"}}),
          1},
         {"260 bytes of data do not end the scan",
-         [](InstallerFixture &i) {
-             i.key.SetText("A long", std::string(259, 'x'));
-             i.key.SetText("Base:core", "core.dll");
-         },
-         0},
-        {"over-long name ends the scan",
-         [](InstallerFixture &i) {
-             i.key.SetText("A" + std::string(299, 'n'), "x");
-             i.key.SetText("Base:core", "core.dll");
-         },
+         TextValues({{"A long", std::string(259, 'x')}, {"Base:core", "core.dll"}}), 0},
+        {"over-long name ends the scan", TextValues({{"A" + std::string(299, 'n'), "x"}, {"Base:core", "core.dll"}}),
          1},
         {"missing file before over-long data",
-         [](InstallerFixture &i) {
-             i.key.SetText("Base:core", "core.dll");
-             i.key.SetText("Base:long", std::string(300, 'x'));
-         },
-         0},
+         TextValues({{"Base:core", "core.dll"}, {"Base:long", std::string(300, 'x')}}), 0},
         {"binary data without its zero",
          [](InstallerFixture &i) {
              AddFile(i, "core.dll");
@@ -110,8 +86,6 @@ TEST(IsSoftwareInstalled, EveryBaseFileValueMustNameAnEntry)
         {"path too long for its buffer",
          [](InstallerFixture &i) { i.key.SetText("Base:long", std::string(259 - i.directory.Path().size(), 'f')); }, 0},
     };
-    qritest::PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
         InstallerFixture installer;
         c.arrange(installer);
@@ -119,10 +93,8 @@ TEST(IsSoftwareInstalled, EveryBaseFileValueMustNameAnEntry)
     }
 }
 
-TEST(IsSoftwareInstalled, NotInstalledWithoutKeyOrDirectory)
+TEST_F(IsSoftwareInstalled, NotInstalledWithoutKeyOrDirectory)
 {
-    qritest::PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     qritest::ScratchInstallerKey::DeleteKey();
     EXPECT_EQ(dll.IsSoftwareInstalled(), 0) << "key absent";
 

@@ -15,24 +15,17 @@
 
 namespace {
 
+using qritest::AsHandle;
 using qritest::FakeSettings;
 using qritest::HandleIsOpen;
 using qritest::InstallerFixture;
-using qritest::ListFiles;
-using qritest::PluginDll;
-using qritest::ScratchInstallerKey;
+using qritest::kMadeUpHandle;
+using qritest::kProcessHandle;
+using qritest::kRebootEvent;
+using qritest::kSoftwareId;
+using qritest::PolicyInstallation;
 
-constexpr char kRebootEvent[] = "{5C0E93A7-41B2-4F6D-9A3E-D27B6C18F4A5}";
-constexpr char kSoftwareId[] = "oProduct1000";
-constexpr char kProcessHandle[] = "dwProcessHandle";
 constexpr DWORD kAbsent = 0xdeadbeef;
-// A value that names no handle of this process (checked where used).
-constexpr DWORD kMadeUpHandle = 0x0badf00c;
-
-HANDLE AsHandle(DWORD value)
-{
-    return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value));
-}
 
 std::vector<std::string> Added(const std::vector<std::string> &before, const std::vector<std::string> &after)
 {
@@ -59,66 +52,54 @@ std::string WithPrefix(const std::vector<std::string> &names, const std::string 
     return found;
 }
 
-struct PolicyInstallation {
-    explicit PolicyInstallation(const std::string &prefix = "qpol") : installer(prefix)
+class PolicyEnforcement : public qritest::PluginTest {
+protected:
+    int Enforce(const char *softwareId = kSoftwareId)
     {
-        qritest::InstallStandinEngine(Directory());
+        return dll.EnforcePolicy(softwareId, FakeSettings::PolicyReader);
     }
-    const std::string &Directory() const { return installer.directory.Path(); }
-    std::string Join(const std::string &name) const { return installer.directory.Join(name); }
-    std::string Engine() const { return Join("QRI.exe"); }
-    ScratchInstallerKey &Key() { return installer.key; }
-    DWORD Stored() const { return installer.key.GetDword(kProcessHandle, kAbsent); }
-    std::vector<std::string> Scripts() const { return ListFiles(Directory(), "*.tmp"); }
-    // nullptr leaves a flag out.
-    void SetFlags(const char *msi, const char *uninstaller, const char *oas)
+
+    // One enforcement that starts the engine, and the engine's end: its
+    // handle (still open), or nullptr when no engine ran and ended.
+    HANDLE EndedRun(const PolicyInstallation &installation)
     {
-        const char *names[] = {"MSI_Installer_Run", "Universal_Uninstaller_Run", "OAS_Installer_Run"};
-        const char *values[] = {msi, uninstaller, oas};
-        for (int i = 0; i < 3; ++i) {
-            if (values[i] != nullptr)
-                installer.key.SetText(names[i], values[i]);
-            else
-                installer.key.Remove(names[i]);
+        EXPECT_EQ(Enforce(), 1);
+        DWORD stored = installation.Stored();
+        if (stored == 0 || stored == kAbsent || !qritest::FinishProcess(AsHandle(stored))) {
+            ADD_FAILURE() << "no engine ran and ended";
+            return nullptr;
         }
+        return AsHandle(stored);
     }
-    InstallerFixture installer;
 };
 
-std::string ExpectedCommandLine(const std::string &directory, const std::string &scriptPath)
+TEST_F(PolicyEnforcement, EngineRunsOnTheMasterScriptWhichNamesTheOtherTwo)
 {
-    return directory + "\\QRI.exe /SCRIPT \"" + scriptPath + "\"";
-}
-
-TEST(PolicyEnforcement, EngineRunsOnTheMasterScriptWhichNamesTheOtherTwo)
-{
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     PolicyInstallation installation;
-    installation.SetFlags("1", "1", "0");
     FakeSettings settings;
     std::vector<std::string> masterPaths;
     for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
         DeleteFileA((installation.Engine() + ".seen").c_str());
         std::vector<std::string> before = installation.Scripts();
-        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << "run " << run;
+        EXPECT_EQ(Enforce(), 1);
         std::vector<std::string> added = Added(before, installation.Scripts());
-        ASSERT_EQ(added.size(), 3u) << "run " << run;
+        ASSERT_EQ(added.size(), 3u);
         std::string master = installation.Join(WithPrefix(added, "MAS"));
         std::string msi = installation.Join(WithPrefix(added, "MSI"));
         std::string fenwa = installation.Join(WithPrefix(added, "FNW"));
         masterPaths.push_back(master);
 
         std::string record = qritest::WaitForStandinRecord(installation.Engine());
-        ASSERT_FALSE(record.empty()) << "run " << run << ": the engine did not run";
-        EXPECT_EQ(qritest::RecordField(record, "commandline"), ExpectedCommandLine(installation.Directory(), master))
-            << "run " << run;
-        EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory()) << "run " << run;
+        ASSERT_FALSE(record.empty()) << "the engine did not run";
+        EXPECT_EQ(qritest::RecordField(record, "commandline"),
+                  qritest::EngineCommandLine(installation.Directory(), master));
+        EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory());
         DWORD stored = installation.Stored();
-        EXPECT_NE(stored, 0u) << "run " << run;
-        EXPECT_NE(stored, kAbsent) << "run " << run;
-        EXPECT_TRUE(HandleIsOpen(AsHandle(stored))) << "run " << run;
-        EXPECT_TRUE(qritest::FinishProcess(AsHandle(stored))) << "run " << run;
+        EXPECT_NE(stored, 0u);
+        EXPECT_NE(stored, kAbsent);
+        EXPECT_TRUE(HandleIsOpen(AsHandle(stored)));
+        EXPECT_TRUE(qritest::FinishProcess(AsHandle(stored)));
 
         // The Master script names the MSI and Fenwa scripts of this very run.
         std::string masterText = qritest::ReadFileBytes(master);
@@ -128,13 +109,10 @@ TEST(PolicyEnforcement, EngineRunsOnTheMasterScriptWhichNamesTheOtherTwo)
             << masterText;
         EXPECT_NE(masterText.find("\r\n\tset MSIScriptName=\"" + msi + "\"\r\n\tset FNWScriptName=\"" + fenwa + "\""),
                   std::string::npos)
-            << "run " << run << ":\n"
             << masterText;
-        EXPECT_EQ(qritest::ReadFileBytes(msi).find(InstallerFixture::GenericContent("MSI") + "\r\n\r\n[Options]"), 0u)
-            << "run " << run;
+        EXPECT_EQ(qritest::ReadFileBytes(msi).find(InstallerFixture::GenericContent("MSI") + "\r\n\r\n[Options]"), 0u);
         EXPECT_EQ(qritest::ReadFileBytes(fenwa).find(InstallerFixture::GenericContent("Fenwa") + "\r\n\r\n[Options]"),
-                  0u)
-            << "run " << run;
+                  0u);
     }
     EXPECT_NE(masterPaths[0], masterPaths[1]);
 
@@ -146,79 +124,70 @@ TEST(PolicyEnforcement, EngineRunsOnTheMasterScriptWhichNamesTheOtherTwo)
     qritest::EndStoredEngine(installation.Key());
 }
 
-TEST(PolicyEnforcement, InstallerRunFlagsDecideWhetherAnythingRuns)
+TEST_F(PolicyEnforcement, InstallerRunFlagsDecideWhetherAnythingRuns)
 {
+    const std::string fits = "1" + std::string(258, ' ');
+    const std::string tooLong = "1" + std::string(259, ' ');
     struct Case {
         const char *name;
-        std::function<void(PolicyInstallation &)> flags;
+        const char *msi, *uninstaller, *oas; // nullptr: absent
         bool runs;
+        std::function<void(qritest::ScratchInstallerKey &)> also = nullptr;
     } cases[] = {
-        {"1 1 1", [](PolicyInstallation &p) { p.SetFlags("1", "1", "1"); }, false},
-        {"1 1 0", [](PolicyInstallation &p) { p.SetFlags("1", "1", "0"); }, true},
-        {"0 1 1", [](PolicyInstallation &p) { p.SetFlags("0", "1", "1"); }, true},
-        {"1 0 1", [](PolicyInstallation &p) { p.SetFlags("1", "0", "1"); }, true},
-        {"12abc counts as 12", [](PolicyInstallation &p) { p.SetFlags("12abc", "1", "1"); }, false},
-        {"letters only count as 0", [](PolicyInstallation &p) { p.SetFlags("1", "abc", "1"); }, true},
-        {"-1 is non-zero", [](PolicyInstallation &p) { p.SetFlags("1", "1", "-1"); }, false},
-        {"blanks and plus sign", [](PolicyInstallation &p) { p.SetFlags(" \t+7", "1", "1"); }, false},
-        {"missing flag counts as 0", [](PolicyInstallation &p) { p.SetFlags("1", nullptr, "1"); }, true},
-        {"no flags at all", [](PolicyInstallation &p) { p.SetFlags(nullptr, nullptr, nullptr); }, true},
-        {"DWORD 1 parses as text and counts as 0",
-         [](PolicyInstallation &p) {
-             p.SetFlags("1", "1", nullptr);
-             p.Key().SetDword("OAS_Installer_Run", 1);
-         },
-         true},
-        {"text without its zero",
-         [](PolicyInstallation &p) {
-             p.SetFlags("1", "1", nullptr);
-             p.Key().SetRaw("OAS_Installer_Run", REG_SZ, "1");
-         },
-         false},
-        {"259 characters fit",
-         [](PolicyInstallation &p) { p.SetFlags("1", "1", ("1" + std::string(258, ' ')).c_str()); }, false},
-        {"260 characters do not fit and count as 0",
-         [](PolicyInstallation &p) { p.SetFlags("1", "1", ("1" + std::string(259, ' ')).c_str()); }, true},
+        {"1 1 1", "1", "1", "1", false},
+        {"1 1 0", "1", "1", "0", true},
+        {"0 1 1", "0", "1", "1", true},
+        {"1 0 1", "1", "0", "1", true},
+        {"12abc counts as 12", "12abc", "1", "1", false},
+        {"letters only count as 0", "1", "abc", "1", true},
+        {"-1 is non-zero", "1", "1", "-1", false},
+        {"blanks and plus sign", " \t+7", "1", "1", false},
+        {"missing flag counts as 0", "1", nullptr, "1", true},
+        {"no flags at all", nullptr, nullptr, nullptr, true},
+        {"DWORD 1 parses as text and counts as 0", "1", "1", nullptr, true,
+         [](qritest::ScratchInstallerKey &key) { key.SetDword("OAS_Installer_Run", 1); }},
+        {"text without its zero", "1", "1", nullptr, false,
+         [](qritest::ScratchInstallerKey &key) { key.SetRaw("OAS_Installer_Run", REG_SZ, "1"); }},
+        {"259 characters fit", "1", "1", fits.c_str(), false},
+        {"260 characters do not fit and count as 0", "1", "1", tooLong.c_str(), true},
     };
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         PolicyInstallation installation;
-        c.flags(installation);
+        installation.SetFlags(c.msi, c.uninstaller, c.oas);
+        if (c.also)
+            c.also(installation.Key());
         FakeSettings settings;
-        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << c.name;
-        EXPECT_EQ(installation.Scripts().size(), c.runs ? 3u : 0u) << c.name;
-        EXPECT_EQ(settings.Calls().empty(), !c.runs) << c.name;
+        EXPECT_EQ(Enforce(), 1);
+        EXPECT_EQ(installation.Scripts().size(), c.runs ? 3u : 0u);
+        EXPECT_EQ(settings.Calls().empty(), !c.runs);
         if (c.runs) {
-            EXPECT_FALSE(qritest::WaitForStandinRecord(installation.Engine()).empty()) << c.name << ": no engine";
-            EXPECT_NE(installation.Stored(), kAbsent) << c.name;
+            EXPECT_FALSE(qritest::WaitForStandinRecord(installation.Engine()).empty()) << "no engine";
+            EXPECT_NE(installation.Stored(), kAbsent);
         } else {
-            EXPECT_EQ(installation.Stored(), kAbsent) << c.name << ": an engine was stored";
+            EXPECT_EQ(installation.Stored(), kAbsent) << "an engine was stored";
         }
         qritest::EndStoredEngine(installation.Key());
     }
 }
 
-TEST(PolicyEnforcement, SetRebootEventStopsBeforeTheStoredHandleIsRead)
+TEST_F(PolicyEnforcement, SetRebootEventStopsBeforeTheStoredHandleIsRead)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     ASSERT_FALSE(HandleIsOpen(AsHandle(kMadeUpHandle)));
     PolicyInstallation installation;
-    installation.SetFlags("1", "1", "0");
     installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
     HANDLE reboot = CreateEventA(nullptr, TRUE, TRUE, kRebootEvent);
     ASSERT_NE(reboot, nullptr);
 
     FakeSettings settings;
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
+    EXPECT_EQ(Enforce(), 0);
     EXPECT_EQ(installation.Stored(), kMadeUpHandle) << "the stored value was looked at";
     EXPECT_TRUE(installation.Scripts().empty());
     EXPECT_TRUE(settings.Calls().empty());
 
     // The same call goes on once the event is reset: the made-up value is dropped.
     ResetEvent(reboot);
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     EXPECT_EQ(installation.Scripts().size(), 3u);
     DWORD stored = installation.Stored();
     EXPECT_NE(stored, kMadeUpHandle);
@@ -227,19 +196,13 @@ TEST(PolicyEnforcement, SetRebootEventStopsBeforeTheStoredHandleIsRead)
     CloseHandle(reboot);
 }
 
-TEST(PolicyEnforcement, MissingRebootEventIsCreatedOpenToAllAndSharedByName)
+TEST_F(PolicyEnforcement, MissingRebootEventIsCreatedOpenToAllAndSharedByName)
 {
-    HANDLE leftover = OpenEventA(SYNCHRONIZE, FALSE, kRebootEvent);
-    if (leftover != nullptr)
-        CloseHandle(leftover);
-    ASSERT_EQ(leftover, nullptr) << "another process holds the reboot event";
-
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
+    ASSERT_FALSE(qritest::RebootEventExists()) << "another process holds the reboot event";
     PolicyInstallation installation;
     installation.SetFlags("1", "1", "1");
     FakeSettings settings;
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
 
     HANDLE reboot = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE | READ_CONTROL, FALSE, kRebootEvent);
     ASSERT_NE(reboot, nullptr) << "the reboot event does not exist after the enforcement";
@@ -259,24 +222,21 @@ TEST(PolicyEnforcement, MissingRebootEventIsCreatedOpenToAllAndSharedByName)
     SetEvent(reboot);
     EXPECT_EQ(WaitForSingleObject(reboot, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(reboot, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
+    EXPECT_EQ(Enforce(), 0);
     ResetEvent(reboot);
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     CloseHandle(reboot);
 }
 
-TEST(PolicyEnforcement, RunningEngineStopsTheNextEnforcementUntilItEnds)
+TEST_F(PolicyEnforcement, RunningEngineStopsTheNextEnforcementUntilItEnds)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     PolicyInstallation installation;
     qritest::ReleaseEvent release;
     ASSERT_TRUE(release.Valid());
     qritest::SetStandinMode(installation.Engine(), release.WaitMode());
-    installation.SetFlags("1", "1", "0");
     FakeSettings settings;
 
-    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    ASSERT_EQ(Enforce(), 1);
     DWORD stored = installation.Stored();
     ASSERT_NE(stored, 0u);
     ASSERT_NE(stored, kAbsent);
@@ -284,7 +244,7 @@ TEST(PolicyEnforcement, RunningEngineStopsTheNextEnforcementUntilItEnds)
     ASSERT_FALSE(qritest::WaitForStandinRecord(installation.Engine()).empty());
     std::vector<std::string> scripts = installation.Scripts();
 
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
+    EXPECT_EQ(Enforce(), 0);
     EXPECT_EQ(installation.Stored(), stored) << "value changed while the engine runs";
     EXPECT_EQ(installation.Scripts(), scripts) << "scripts written while the engine runs";
     EXPECT_TRUE(HandleIsOpen(engine));
@@ -293,22 +253,18 @@ TEST(PolicyEnforcement, RunningEngineStopsTheNextEnforcementUntilItEnds)
     ASSERT_EQ(WaitForSingleObject(engine, 10000), WAIT_OBJECT_0);
     // Ended: the value is reset and the handle closed, also when there is nothing to install.
     installation.SetFlags("1", "1", "1");
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     EXPECT_EQ(installation.Stored(), 0u);
     EXPECT_FALSE(HandleIsOpen(engine)) << "the ended engine's handle was left open";
     EXPECT_EQ(installation.Scripts(), scripts);
 }
 
-TEST(PolicyEnforcement, EndedRunOfAnotherHandleIsResetButNotClosed)
+TEST_F(PolicyEnforcement, EndedRunOfAnotherHandleIsResetButNotClosed)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     PolicyInstallation installation;
-    installation.SetFlags("1", "1", "0");
     FakeSettings settings;
-    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
-    HANDLE ownEngine = AsHandle(installation.Stored());
-    ASSERT_TRUE(qritest::FinishProcess(ownEngine));
+    HANDLE ownEngine = EndedRun(installation);
+    ASSERT_NE(ownEngine, nullptr);
 
     // A process of the test's own, ended, whose handle value replaces the stored one.
     qritest::InstallStandinEngine(installation.Directory(), "other.exe");
@@ -324,7 +280,7 @@ TEST(PolicyEnforcement, EndedRunOfAnotherHandleIsResetButNotClosed)
     installation.Key().SetDword(kProcessHandle, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(foreign.hProcess)));
 
     installation.SetFlags("1", "1", "1");
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     EXPECT_EQ(installation.Stored(), 0u);
     EXPECT_TRUE(HandleIsOpen(foreign.hProcess)) << "closed a handle it never stored";
     EXPECT_TRUE(HandleIsOpen(ownEngine)) << "closed its own handle although another value was stored";
@@ -333,17 +289,12 @@ TEST(PolicyEnforcement, EndedRunOfAnotherHandleIsResetButNotClosed)
     CloseHandle(ownEngine);
 }
 
-TEST(PolicyEnforcement, OwnValueThatNoLongerNamesAProcessIsNotClosed)
+TEST_F(PolicyEnforcement, OwnValueThatNoLongerNamesAProcessIsNotClosed)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     PolicyInstallation installation;
-    installation.SetFlags("1", "1", "0");
     FakeSettings settings;
-    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
-    DWORD stored = installation.Stored();
-    HANDLE engine = AsHandle(stored);
-    ASSERT_TRUE(qritest::FinishProcess(engine));
+    HANDLE engine = EndedRun(installation);
+    ASSERT_NE(engine, nullptr);
     // The engine handle goes away and an event takes over its value, so the
     // stored value now names a live handle that is no process.
     CloseHandle(engine);
@@ -364,26 +315,22 @@ TEST(PolicyEnforcement, OwnValueThatNoLongerNamesAProcessIsNotClosed)
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
     installation.SetFlags("1", "1", "1");
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     EXPECT_EQ(installation.Stored(), 0u);
     EXPECT_TRUE(HandleIsOpen(squatter)) << "closed a value that the system called no handle";
     CloseHandle(squatter);
 }
 
-TEST(PolicyEnforcement, OwnHandleNoLongerStoredIsClosedAtTheNextLaunch)
+TEST_F(PolicyEnforcement, OwnHandleNoLongerStoredIsClosedAtTheNextLaunch)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     PolicyInstallation installation;
-    installation.SetFlags("1", "1", "0");
     FakeSettings settings;
-    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
-    HANDLE first = AsHandle(installation.Stored());
-    ASSERT_TRUE(qritest::FinishProcess(first));
+    HANDLE first = EndedRun(installation);
+    ASSERT_NE(first, nullptr);
     // Someone else clears the value: the registry no longer names the first engine.
     installation.Key().SetDword(kProcessHandle, 0);
 
-    ASSERT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    ASSERT_EQ(Enforce(), 1);
     HANDLE second = AsHandle(installation.Stored());
     ASSERT_NE(second, first);
     EXPECT_FALSE(HandleIsOpen(first)) << "the unreachable handle of the first engine leaked";
@@ -391,31 +338,18 @@ TEST(PolicyEnforcement, OwnHandleNoLongerStoredIsClosedAtTheNextLaunch)
     qritest::FinishProcess(second);
 }
 
-TEST(PolicyEnforcement, StoredValueThatNamesNoRunningEngine)
+// A reset value is written back as 0; any other is left as stored.
+TEST_F(PolicyEnforcement, StoredValueThatNamesNoRunningEngine)
 {
-    struct Case {
-        const char *name;
-        DWORD type;
-        std::string bytes; // empty: value absent
-        bool reset;        // written back as 0; otherwise left as stored
-    } cases[] = {
-        {"absent", REG_NONE, "", false},
-        {"made-up handle value", REG_DWORD,
-         std::string(reinterpret_cast<const char *>(&kMadeUpHandle), sizeof kMadeUpHandle), true},
-        {"two bytes", REG_BINARY, std::string("\x0c\xf0", 2), false},
-        {"eight bytes", REG_BINARY, std::string("\x0c\xf0\xad\x0b\x00\x00\x00\x00", 8), false},
-        {"text", REG_SZ, std::string("12345678", 9), false},
-    };
     ASSERT_FALSE(HandleIsOpen(AsHandle(kMadeUpHandle)));
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
-    for (const Case &c : cases) {
+    for (const qritest::StoredValue &c : qritest::StoredValuesOfNoEngine()) {
+        SCOPED_TRACE(c.name);
         PolicyInstallation installation;
         installation.SetFlags("1", "1", "1");
         if (!c.bytes.empty())
             installation.Key().SetRaw(kProcessHandle, c.type, c.bytes);
         FakeSettings settings;
-        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << c.name;
+        EXPECT_EQ(Enforce(), 1);
 
         HKEY key = nullptr;
         ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, qritest::kInstallerKey, &key), ERROR_SUCCESS);
@@ -425,19 +359,19 @@ TEST(PolicyEnforcement, StoredValueThatNamesNoRunningEngine)
         LONG status = RegQueryValueExA(key, kProcessHandle, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
         RegCloseKey(key);
         if (c.reset) {
-            EXPECT_EQ(status, ERROR_SUCCESS) << c.name;
-            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << c.name;
-            EXPECT_EQ(std::string(data, size), std::string(4, '\0')) << c.name;
+            EXPECT_EQ(status, ERROR_SUCCESS);
+            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+            EXPECT_EQ(std::string(data, size), std::string(4, '\0'));
         } else if (c.bytes.empty()) {
-            EXPECT_NE(status, ERROR_SUCCESS) << c.name << ": value written";
+            EXPECT_NE(status, ERROR_SUCCESS) << "value written";
         } else {
-            EXPECT_EQ(type, c.type) << c.name;
-            EXPECT_EQ(std::string(data, size), c.bytes) << c.name << ": value rewritten";
+            EXPECT_EQ(type, c.type);
+            EXPECT_EQ(std::string(data, size), c.bytes) << "value rewritten";
         }
     }
 }
 
-TEST(PolicyEnforcement, EngineThatCannotStartLeavesNoValue)
+TEST_F(PolicyEnforcement, EngineThatCannotStartLeavesNoValue)
 {
     struct Case {
         const char *name;
@@ -447,22 +381,20 @@ TEST(PolicyEnforcement, EngineThatCannotStartLeavesNoValue)
         {"value absent", false, kAbsent},
         {"ended value reset", true, 0},
     };
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         PolicyInstallation installation;
         DeleteFileA(installation.Engine().c_str());
-        installation.SetFlags("1", "1", "0");
         if (c.primed)
             installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
         FakeSettings settings;
-        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << c.name;
-        EXPECT_EQ(installation.Stored(), c.expected) << c.name;
-        EXPECT_EQ(installation.Scripts().size(), 3u) << c.name;
+        EXPECT_EQ(Enforce(), 1);
+        EXPECT_EQ(installation.Stored(), c.expected);
+        EXPECT_EQ(installation.Scripts().size(), 3u);
     }
 }
 
-TEST(PolicyEnforcement, NoEngineOnAScriptWithoutItsGenericPart)
+TEST_F(PolicyEnforcement, NoEngineOnAScriptWithoutItsGenericPart)
 {
     struct Case {
         const char *missing;
@@ -473,96 +405,78 @@ TEST(PolicyEnforcement, NoEngineOnAScriptWithoutItsGenericPart)
         {"MSI.gen", {true, false, false}},
         {"Fenwa.gen", {true, true, false}},
     };
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.missing);
         PolicyInstallation installation;
         DeleteFileA(installation.Join(c.missing).c_str());
-        installation.SetFlags("1", "1", "0");
         // An ended run's value is reset before the scripts are made; that stays.
         installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
         FakeSettings settings;
-        EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0) << c.missing;
-        EXPECT_EQ(installation.Stored(), 0u) << c.missing;
+        EXPECT_EQ(Enforce(), 0);
+        EXPECT_EQ(installation.Stored(), 0u);
         std::vector<std::string> scripts = installation.Scripts();
-        ASSERT_EQ(scripts.size(), 3u) << c.missing;
+        ASSERT_EQ(scripts.size(), 3u);
         const char *prefixes[] = {"MAS", "MSI", "FNW"};
         for (int i = 0; i < 3; ++i) {
             std::string text = qritest::ReadFileBytes(installation.Join(WithPrefix(scripts, prefixes[i])));
-            EXPECT_EQ(!text.empty(), c.written[i]) << c.missing << ": " << prefixes[i] << " holds \"" << text << "\"";
+            EXPECT_EQ(!text.empty(), c.written[i]) << prefixes[i] << " holds \"" << text << "\"";
         }
-        EXPECT_EQ(qritest::WaitForStandinRecord(installation.Engine(), 300), "") << c.missing << ": an engine ran";
+        EXPECT_EQ(qritest::WaitForStandinRecord(installation.Engine(), 300), "") << "an engine ran";
     }
 }
 
-TEST(PolicyEnforcement, NoScriptNameMeansNoScriptsAndNoEngine)
+TEST_F(PolicyEnforcement, NoScriptNameMeansNoScriptsAndNoEngine)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     PolicyInstallation installation;
     std::string gone = installation.Join("gone");
     installation.Key().SetText("Installation Directory", gone);
-    installation.SetFlags("1", "1", "0");
     FakeSettings settings;
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     EXPECT_EQ(installation.Stored(), kAbsent);
     EXPECT_TRUE(settings.Calls().empty()) << "a script was generated";
     EXPECT_FALSE(qritest::PathExists(gone));
     EXPECT_TRUE(installation.Scripts().empty());
 }
 
-TEST(PolicyEnforcement, LongInstallerDirectoryGivesTheWholeCommandLine)
+TEST_F(PolicyEnforcement, LongInstallerDirectoryGivesTheWholeCommandLine)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     qritest::LongInstallerFixture installation(200);
     ASSERT_EQ(installation.Directory().size(), 200u);
     installation.key.SetText("OAS_Installer_Run", "0");
     FakeSettings settings;
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     std::string record = qritest::WaitForStandinRecord(installation.Engine());
     qritest::EndStoredEngine(installation.key);
-    std::vector<std::string> scripts = ListFiles(installation.Directory(), "*.tmp");
+    std::vector<std::string> scripts = qritest::ListFiles(installation.Directory(), "*.tmp");
     ASSERT_EQ(scripts.size(), 3u);
     std::string master = installation.Directory() + "\\" + WithPrefix(scripts, "MAS");
     std::string msi = installation.Directory() + "\\" + WithPrefix(scripts, "MSI");
-    EXPECT_EQ(qritest::RecordField(record, "commandline"), ExpectedCommandLine(installation.Directory(), master));
+    EXPECT_EQ(qritest::RecordField(record, "commandline"),
+              qritest::EngineCommandLine(installation.Directory(), master));
     EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory());
     EXPECT_NE(qritest::ReadFileBytes(master).find("\tset MSIScriptName=\"" + msi + "\"\r\n"), std::string::npos);
 }
 
-TEST(PolicyEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix)
+TEST_F(PolicyEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     PolicyInstallation installation("qpblank dir");
-    std::string decoy = qritest::TempDirectory() + "\\qpblank.exe";
     ASSERT_EQ(installation.Directory().find(qritest::TempDirectory() + "\\qpblank "), 0u);
-    DeleteFileA((decoy + ".seen").c_str());
-    qritest::InstallStandinEngine(qritest::TempDirectory(), "qpblank.exe");
-    installation.SetFlags("1", "1", "0");
+    qritest::PrefixDecoy decoy("qpblank");
 
     FakeSettings settings;
-    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
+    EXPECT_EQ(Enforce(), 1);
     std::string record = qritest::WaitForStandinRecord(installation.Engine(), 5000);
     qritest::EndStoredEngine(installation.Key());
-    bool decoyRan = qritest::PathExists(decoy + ".seen");
-    DeleteFileA(decoy.c_str());
-    DeleteFileA((decoy + ".seen").c_str());
-
-    EXPECT_FALSE(decoyRan) << decoy << " ran instead of the engine";
+    EXPECT_FALSE(decoy.Ran()) << decoy.Path() << " ran instead of the engine";
     ASSERT_FALSE(record.empty()) << "the engine did not run";
     std::string master = installation.Join(WithPrefix(installation.Scripts(), "MAS"));
-    EXPECT_EQ(qritest::RecordField(record, "commandline"), ExpectedCommandLine(installation.Directory(), master));
+    EXPECT_EQ(qritest::RecordField(record, "commandline"),
+              qritest::EngineCommandLine(installation.Directory(), master));
 }
 
-TEST(PolicyEnforcement, StopsEarlyWithoutArgumentsKeyOrDirectory)
+TEST_F(PolicyEnforcement, StopsEarlyWithoutArgumentsKeyOrDirectory)
 {
-    HANDLE leftover = OpenEventA(SYNCHRONIZE, FALSE, kRebootEvent);
-    if (leftover != nullptr)
-        CloseHandle(leftover);
-    ASSERT_EQ(leftover, nullptr) << "another process holds the reboot event";
-
+    ASSERT_FALSE(qritest::RebootEventExists()) << "another process holds the reboot event";
     struct Case {
         const char *name;
         const char *softwareId;
@@ -572,33 +486,29 @@ TEST(PolicyEnforcement, StopsEarlyWithoutArgumentsKeyOrDirectory)
         {"null software ID", nullptr, true, nullptr},
         {"empty software ID", "", true, nullptr},
         {"no reader", kSoftwareId, false, nullptr},
-        {"installer key absent", kSoftwareId, true, [](PolicyInstallation &) { ScratchInstallerKey::DeleteKey(); }},
+        {"installer key absent", kSoftwareId, true,
+         [](PolicyInstallation &) { qritest::ScratchInstallerKey::DeleteKey(); }},
         {"installer directory missing", kSoftwareId, true,
          [](PolicyInstallation &p) { p.Key().Remove("Installation Directory"); }},
         {"installer directory of 260 characters", kSoftwareId, true,
          [](PolicyInstallation &p) { p.Key().SetText("Installation Directory", std::string(260, 'd')); }},
     };
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         PolicyInstallation installation;
-        installation.SetFlags("1", "1", "0");
         installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
         if (c.arrange)
             c.arrange(installation);
         FakeSettings settings;
-        EXPECT_EQ(dll.EnforcePolicy(c.softwareId, c.reader ? FakeSettings::PolicyReader : nullptr), 0) << c.name;
-        EXPECT_TRUE(settings.Calls().empty()) << c.name;
-        EXPECT_TRUE(installation.Scripts().empty()) << c.name;
+        EXPECT_EQ(dll.EnforcePolicy(c.softwareId, c.reader ? FakeSettings::PolicyReader : nullptr), 0);
+        EXPECT_TRUE(settings.Calls().empty());
+        EXPECT_TRUE(installation.Scripts().empty());
         // Where the key is still there, the stored value was not looked at.
         if (installation.Key().Has("MSI_Installer_Run")) {
-            EXPECT_EQ(installation.Stored(), kMadeUpHandle) << c.name;
+            EXPECT_EQ(installation.Stored(), kMadeUpHandle);
         }
     }
-    HANDLE created = OpenEventA(SYNCHRONIZE, FALSE, kRebootEvent);
-    EXPECT_EQ(created, nullptr) << "the reboot event was touched";
-    if (created != nullptr)
-        CloseHandle(created);
+    EXPECT_FALSE(qritest::RebootEventExists()) << "the reboot event was touched";
 }
 
 } // namespace

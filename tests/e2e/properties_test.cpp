@@ -13,6 +13,7 @@ namespace {
 
 using qritest::PropertyRecorder;
 using qritest::ScratchInstallerKey;
+using GetProperties = qritest::PluginTest;
 
 struct Expected {
     std::string name;
@@ -20,7 +21,7 @@ struct Expected {
     unsigned long size;
 };
 
-TEST(GetProperties, ReportsEachValueOnItsOwn)
+TEST_F(GetProperties, ReportsEachValueOnItsOwn)
 {
     struct Case {
         const char *name;
@@ -58,31 +59,28 @@ TEST(GetProperties, ReportsEachValueOnItsOwn)
         {"0-byte value skipped", [](ScratchInstallerKey &k) { k.SetRaw("szProductVer", REG_SZ, ""); }, {}},
     };
 
-    qritest::PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (Case &c : cases) {
+        SCOPED_TRACE(c.name);
         ScratchInstallerKey key;
         c.fill(key);
         PropertyRecorder recorder;
         int context = 0;
-        EXPECT_EQ(dll.GetProperties(&context, PropertyRecorder::Sink), 1) << c.name;
-        ASSERT_EQ(recorder.reports.size(), c.expected.size()) << c.name;
+        EXPECT_EQ(dll.GetProperties(&context, PropertyRecorder::Sink), 1);
+        ASSERT_EQ(recorder.reports.size(), c.expected.size());
         for (std::size_t i = 0; i < c.expected.size(); ++i) {
             const qritest::PropertyReport &report = recorder.reports[i];
-            EXPECT_EQ(report.context, &context) << c.name;
-            EXPECT_EQ(report.section, "General") << c.name;
-            EXPECT_EQ(report.name, c.expected[i].name) << c.name;
-            EXPECT_EQ(report.data, c.expected[i].data) << c.name;
-            EXPECT_EQ(report.dataSize, c.expected[i].size) << c.name;
-            EXPECT_EQ(report.valueKind, 0) << c.name;
+            EXPECT_EQ(report.context, &context);
+            EXPECT_EQ(report.section, "General");
+            EXPECT_EQ(report.name, c.expected[i].name);
+            EXPECT_EQ(report.data, c.expected[i].data);
+            EXPECT_EQ(report.dataSize, c.expected[i].size);
+            EXPECT_EQ(report.valueKind, 0);
         }
     }
 }
 
-TEST(GetProperties, NothingWithoutKeyContextOrSink)
+TEST_F(GetProperties, NothingWithoutKeyContextOrSink)
 {
-    qritest::PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     int context = 0;
     {
         ScratchInstallerKey key;

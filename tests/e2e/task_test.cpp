@@ -18,8 +18,8 @@ namespace {
 using qritest::FakeSettings;
 using qritest::InstallerFixture;
 using qritest::ListFiles;
-using qritest::PluginDll;
 using qritest::ReleaseEvent;
+using TaskInstallation = qritest::EngineInstallation;
 
 constexpr unsigned long kTaskDataSize = 24;
 
@@ -31,32 +31,26 @@ PROCESS_INFORMATION *Process(RXPLUGIN_TaskCookie cookie)
     return static_cast<PROCESS_INFORMATION *>(cookie);
 }
 
-// Hands a cookie back the way the agent would once it is done with it.
-void EndTask(PluginDll &dll, RXPLUGIN_TaskCookie cookie)
-{
-    if (cookie == nullptr || cookie == kUntouched)
-        return;
-    qritest::FinishProcess(Process(cookie)->hProcess);
-    dll.FreeCookie(cookie);
-}
-
-// Installer directory with the generic scripts and the stand-in engine.
-struct TaskInstallation {
-    explicit TaskInstallation(const std::string &prefix = "qtask") : installer(prefix)
+class TaskTest : public qritest::PluginTest {
+protected:
+    int Enforce(FakeSettings &settings, RXPLUGIN_TaskCookie *cookie)
     {
-        qritest::InstallStandinEngine(Directory());
+        return dll.EnforceTask(settings.TaskData(), kTaskDataSize, FakeSettings::TaskReader, cookie);
     }
-    const std::string &Directory() const { return installer.directory.Path(); }
-    std::string Engine() const { return installer.directory.Join("QRI.exe"); }
-    InstallerFixture installer;
+
+    // Hands a cookie back the way the agent would once it is done with it.
+    void EndTask(RXPLUGIN_TaskCookie cookie)
+    {
+        if (cookie == nullptr || cookie == kUntouched)
+            return;
+        qritest::FinishProcess(Process(cookie)->hProcess);
+        dll.FreeCookie(cookie);
+    }
 };
+using TaskEnforcement = TaskTest;
+using TaskCookie = TaskTest;
 
-std::string ExpectedCommandLine(const std::string &directory, const std::string &scriptPath)
-{
-    return directory + "\\QRI.exe /SCRIPT \"" + scriptPath + "\"";
-}
-
-TEST(TaskEnforcement, EngineRunsOnTheTaskScriptInTheInstallerDirectory)
+TEST_F(TaskEnforcement, EngineRunsOnTheTaskScriptInTheInstallerDirectory)
 {
     struct Case {
         const char *taskType;
@@ -67,58 +61,53 @@ TEST(TaskEnforcement, EngineRunsOnTheTaskScriptInTheInstallerDirectory)
         {"vkautoupdatetask", "UPD", "AutoUpdate"}, {"vkMirrorSiteTask", "REP", "Replicate"},
         {"VKMIRRORSITETASK", "REP", "Replicate"},
     };
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.taskType);
         TaskInstallation installation;
         FakeSettings settings;
         settings.Set("Task", "TaskType", c.taskType);
         settings.Set("Task", "TaskName", "Nightly");
         RXPLUGIN_TaskCookie cookie = kUntouched;
-        EXPECT_EQ(dll.EnforceTask(settings.TaskData(), kTaskDataSize, FakeSettings::TaskReader, &cookie), 1)
-            << c.taskType;
-        ASSERT_NE(cookie, kUntouched) << c.taskType << ": no cookie";
-        ASSERT_NE(cookie, nullptr) << c.taskType;
+        EXPECT_EQ(Enforce(settings, &cookie), 1);
+        ASSERT_NE(cookie, kUntouched) << "no cookie";
+        ASSERT_NE(cookie, nullptr);
 
-        ASSERT_FALSE(settings.Calls().empty()) << c.taskType;
+        ASSERT_FALSE(settings.Calls().empty());
         const qritest::ReadCall &typeRead = settings.Calls().front();
-        EXPECT_EQ(typeRead.reader, "task") << c.taskType;
-        EXPECT_EQ(typeRead.section + "/" + typeRead.key, "Task/TaskType") << c.taskType;
-        EXPECT_EQ(typeRead.taskData, settings.TaskData()) << c.taskType;
-        EXPECT_EQ(typeRead.taskDataSize, kTaskDataSize) << c.taskType;
-        EXPECT_EQ(typeRead.valueKind, RXPLUGIN_VALUE_TEXT) << c.taskType;
-        EXPECT_EQ(typeRead.capacity, 260u) << c.taskType;
+        EXPECT_EQ(typeRead.reader, "task");
+        EXPECT_EQ(typeRead.section + "/" + typeRead.key, "Task/TaskType");
+        EXPECT_EQ(typeRead.taskData, settings.TaskData());
+        EXPECT_EQ(typeRead.taskDataSize, kTaskDataSize);
+        EXPECT_EQ(typeRead.valueKind, RXPLUGIN_VALUE_TEXT);
+        EXPECT_EQ(typeRead.capacity, 260u);
 
         std::vector<std::string> scripts = ListFiles(installation.Directory(), "*.tmp");
-        ASSERT_EQ(scripts.size(), 1u) << c.taskType;
-        EXPECT_EQ(scripts[0].substr(0, 3), c.prefix) << c.taskType;
-        std::string scriptPath = installation.installer.directory.Join(scripts[0]);
+        ASSERT_EQ(scripts.size(), 1u);
+        EXPECT_EQ(scripts[0].substr(0, 3), c.prefix);
+        std::string scriptPath = installation.Join(scripts[0]);
 
         std::string record = qritest::WaitForStandinRecord(installation.Engine());
-        ASSERT_FALSE(record.empty()) << c.taskType << ": the engine did not run";
+        ASSERT_FALSE(record.empty()) << "the engine did not run";
         EXPECT_EQ(qritest::RecordField(record, "commandline"),
-                  ExpectedCommandLine(installation.Directory(), scriptPath))
-            << c.taskType;
-        EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory()) << c.taskType;
+                  qritest::EngineCommandLine(installation.Directory(), scriptPath));
+        EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory());
 
         // The cookie is the engine's process record.
         PROCESS_INFORMATION *process = Process(cookie);
-        EXPECT_NE(process->dwProcessId, 0u) << c.taskType;
-        EXPECT_EQ(GetProcessId(process->hProcess), process->dwProcessId) << c.taskType;
-        EXPECT_EQ(GetThreadId(process->hThread), process->dwThreadId) << c.taskType;
-        EndTask(dll, cookie);
+        EXPECT_NE(process->dwProcessId, 0u);
+        EXPECT_EQ(GetProcessId(process->hProcess), process->dwProcessId);
+        EXPECT_EQ(GetThreadId(process->hThread), process->dwThreadId);
+        EndTask(cookie);
 
         std::string expectedStart = InstallerFixture::GenericContent(c.module) +
                                     "\r\n\r\n[Options]\r\n\tset ScriptName=" + scripts[0] +
                                     "\r\n\tset TaskName=Nightly";
-        EXPECT_EQ(qritest::ReadFileBytes(scriptPath).substr(0, expectedStart.size()), expectedStart) << c.taskType;
+        EXPECT_EQ(qritest::ReadFileBytes(scriptPath).substr(0, expectedStart.size()), expectedStart);
     }
 }
 
-TEST(TaskEnforcement, EveryEnforcementWritesItsOwnScript)
+TEST_F(TaskEnforcement, EveryEnforcementWritesItsOwnScript)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     TaskInstallation installation;
     FakeSettings settings;
     settings.Set("Task", "TaskType", "vkAutoUpdateTask");
@@ -126,22 +115,22 @@ TEST(TaskEnforcement, EveryEnforcementWritesItsOwnScript)
     for (int run = 0; run < 2; ++run) {
         DeleteFileA((installation.Engine() + ".seen").c_str());
         RXPLUGIN_TaskCookie cookie = kUntouched;
-        EXPECT_EQ(dll.EnforceTask(settings.TaskData(), kTaskDataSize, FakeSettings::TaskReader, &cookie), 1);
+        EXPECT_EQ(Enforce(settings, &cookie), 1);
         ASSERT_NE(cookie, kUntouched) << "run " << run;
         commandLines.push_back(
             qritest::RecordField(qritest::WaitForStandinRecord(installation.Engine()), "commandline"));
-        EndTask(dll, cookie);
+        EndTask(cookie);
     }
     std::vector<std::string> scripts = ListFiles(installation.Directory(), "UPD*.tmp");
     ASSERT_EQ(scripts.size(), 2u);
     EXPECT_NE(commandLines[0], commandLines[1]);
     for (const std::string &script : scripts) {
-        std::string line = ExpectedCommandLine(installation.Directory(), installation.installer.directory.Join(script));
+        std::string line = qritest::EngineCommandLine(installation.Directory(), installation.Join(script));
         EXPECT_TRUE(line == commandLines[0] || line == commandLines[1]) << script << " never ran";
     }
 }
 
-TEST(TaskEnforcement, TaskTypeThatMatchesNothingReturnsTheReadersResult)
+TEST_F(TaskEnforcement, TaskTypeThatMatchesNothingReturnsTheReadersResult)
 {
     struct Case {
         const char *name;
@@ -152,27 +141,24 @@ TEST(TaskEnforcement, TaskTypeThatMatchesNothingReturnsTheReadersResult)
         {"module name", "AutoUpdate", 7},           {"shorter", "vkAutoUpdate", 7},
         {"longer", "vkMirrorSiteTasks", -2},        {"empty", "", 3},
     };
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     TaskInstallation installation;
     std::vector<std::string> before = ListFiles(installation.Directory());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         FakeSettings settings;
         settings.Set("Task", "TaskType", c.taskType);
         settings.SetFoundResult(c.readerResult);
         RXPLUGIN_TaskCookie cookie = kUntouched;
-        EXPECT_EQ(dll.EnforceTask(settings.TaskData(), kTaskDataSize, FakeSettings::TaskReader, &cookie),
-                  c.readerResult)
-            << c.name;
-        EXPECT_EQ(cookie, kUntouched) << c.name;
-        EndTask(dll, cookie);
-        EXPECT_EQ(settings.Calls().size(), 1u) << c.name << ": read more than the task type";
-        EXPECT_EQ(ListFiles(installation.Directory()), before) << c.name << ": files changed";
+        EXPECT_EQ(Enforce(settings, &cookie), c.readerResult);
+        EXPECT_EQ(cookie, kUntouched);
+        EndTask(cookie);
+        EXPECT_EQ(settings.Calls().size(), 1u) << "read more than the task type";
+        EXPECT_EQ(ListFiles(installation.Directory()), before) << "files changed";
     }
     EXPECT_EQ(qritest::WaitForStandinRecord(installation.Engine(), 300), "") << "an engine ran";
 }
 
-TEST(TaskEnforcement, FailureTable)
+TEST_F(TaskEnforcement, FailureTable)
 {
     struct Case {
         const char *name;
@@ -216,9 +202,8 @@ TEST(TaskEnforcement, FailureTable)
     cases.push_back({"engine missing", [](TaskInstallation &i, FakeSettings &) { DeleteFileA(i.Engine().c_str()); }, 1,
                      kGeneratorReads, 1, true});
 
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         TaskInstallation installation;
         FakeSettings settings;
         settings.Set("Task", "TaskType", "vkAutoUpdateTask");
@@ -230,26 +215,26 @@ TEST(TaskEnforcement, FailureTable)
         int result = dll.EnforceTask(c.nullTaskData ? nullptr : settings.TaskData(), c.taskDataSize,
                                      c.nullReader ? nullptr : FakeSettings::TaskReader,
                                      c.nullCookieLocation ? nullptr : &cookie);
-        EXPECT_EQ(result, c.expected) << c.name;
-        EXPECT_EQ(cookie, kUntouched) << c.name;
-        EndTask(dll, cookie);
+        EXPECT_EQ(result, c.expected);
+        EXPECT_EQ(cookie, kUntouched);
+        EndTask(cookie);
         if (c.readerCalls == kGeneratorReads) {
-            EXPECT_GT(settings.Calls().size(), 1u) << c.name << ": no script generated";
+            EXPECT_GT(settings.Calls().size(), 1u) << "no script generated";
         } else {
-            EXPECT_EQ(settings.Calls().size(), c.readerCalls) << c.name;
+            EXPECT_EQ(settings.Calls().size(), c.readerCalls);
         }
 
         std::vector<std::string> after = ListFiles(installation.Directory(), "*.tmp");
-        ASSERT_EQ(after.size(), before.size() + c.newScripts) << c.name;
+        ASSERT_EQ(after.size(), before.size() + c.newScripts);
         if (c.newScripts == 1) {
-            std::string text = qritest::ReadFileBytes(installation.installer.directory.Join(after[0]));
-            EXPECT_EQ(!text.empty(), c.scriptWritten) << c.name << ": " << after[0] << " holds \"" << text << "\"";
+            std::string text = qritest::ReadFileBytes(installation.Join(after[0]));
+            EXPECT_EQ(!text.empty(), c.scriptWritten) << after[0] << " holds \"" << text << "\"";
         }
-        EXPECT_EQ(qritest::WaitForStandinRecord(installation.Engine(), 300), "") << c.name << ": an engine ran";
+        EXPECT_EQ(qritest::WaitForStandinRecord(installation.Engine(), 300), "") << "an engine ran";
     }
 }
 
-TEST(TaskCookie, StatusFollowsTheEngineUntilFreed)
+TEST_F(TaskCookie, StatusFollowsTheEngineUntilFreed)
 {
     struct Case {
         const char *name;
@@ -265,9 +250,8 @@ TEST(TaskCookie, StatusFollowsTheEngineUntilFreed)
         // 259 is what a running process reports, so such an ending looks like a run.
         {"ended with 259", false, STILL_ACTIVE, nullptr, STILL_ACTIVE, 0},
     };
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         TaskInstallation installation;
         ReleaseEvent release;
         ASSERT_TRUE(release.Valid());
@@ -275,44 +259,42 @@ TEST(TaskCookie, StatusFollowsTheEngineUntilFreed)
         FakeSettings settings;
         settings.Set("Task", "TaskType", "vkAutoUpdateTask");
         RXPLUGIN_TaskCookie cookie = kUntouched;
-        ASSERT_EQ(dll.EnforceTask(settings.TaskData(), kTaskDataSize, FakeSettings::TaskReader, &cookie), 1) << c.name;
-        ASSERT_NE(cookie, kUntouched) << c.name;
+        ASSERT_EQ(Enforce(settings, &cookie), 1);
+        ASSERT_NE(cookie, kUntouched);
         PROCESS_INFORMATION *process = Process(cookie);
         const HANDLE processHandle = process->hProcess;
         const HANDLE threadHandle = process->hThread;
 
         if (c.exitMode == nullptr) {
-            ASSERT_FALSE(qritest::WaitForStandinRecord(installation.Engine()).empty()) << c.name;
-            EXPECT_EQ(dll.GetTaskStatus(cookie), 0) << c.name << ": running";
-            EXPECT_EQ(dll.GetTaskStatus(cookie), 0) << c.name << ": still running";
+            ASSERT_FALSE(qritest::WaitForStandinRecord(installation.Engine()).empty());
+            EXPECT_EQ(dll.GetTaskStatus(cookie), 0) << "running";
+            EXPECT_EQ(dll.GetTaskStatus(cookie), 0) << "still running";
             if (c.stop) {
-                EXPECT_EQ(dll.StopTask(cookie), 1) << c.name;
+                EXPECT_EQ(dll.StopTask(cookie), 1);
             } else {
                 TerminateProcess(processHandle, c.terminateAs);
             }
         }
-        ASSERT_EQ(WaitForSingleObject(processHandle, 10000), WAIT_OBJECT_0) << c.name << ": did not end";
+        ASSERT_EQ(WaitForSingleObject(processHandle, 10000), WAIT_OBJECT_0) << "did not end";
         DWORD exitCode = 0xdeadbeef;
-        ASSERT_TRUE(GetExitCodeProcess(processHandle, &exitCode)) << c.name;
-        EXPECT_EQ(exitCode, c.exitCode) << c.name;
-        EXPECT_EQ(dll.GetTaskStatus(cookie), c.statusAfter) << c.name;
+        ASSERT_TRUE(GetExitCodeProcess(processHandle, &exitCode));
+        EXPECT_EQ(exitCode, c.exitCode);
+        EXPECT_EQ(dll.GetTaskStatus(cookie), c.statusAfter);
 
         // Stopping an ended task is harmless, and neither call lets go of the handles.
-        EXPECT_EQ(dll.StopTask(cookie), 1) << c.name;
-        EXPECT_EQ(dll.GetTaskStatus(cookie), c.statusAfter) << c.name;
-        EXPECT_TRUE(qritest::HandleIsOpen(processHandle)) << c.name;
-        EXPECT_TRUE(qritest::HandleIsOpen(threadHandle)) << c.name;
+        EXPECT_EQ(dll.StopTask(cookie), 1);
+        EXPECT_EQ(dll.GetTaskStatus(cookie), c.statusAfter);
+        EXPECT_TRUE(qritest::HandleIsOpen(processHandle));
+        EXPECT_TRUE(qritest::HandleIsOpen(threadHandle));
 
-        EXPECT_EQ(dll.FreeCookie(cookie), 1) << c.name;
-        EXPECT_FALSE(qritest::HandleIsOpen(processHandle)) << c.name << ": process handle left open";
-        EXPECT_FALSE(qritest::HandleIsOpen(threadHandle)) << c.name << ": thread handle left open";
+        EXPECT_EQ(dll.FreeCookie(cookie), 1);
+        EXPECT_FALSE(qritest::HandleIsOpen(processHandle)) << "process handle left open";
+        EXPECT_FALSE(qritest::HandleIsOpen(threadHandle)) << "thread handle left open";
     }
 }
 
-TEST(TaskCookie, NullCookieAndFailedQuery)
+TEST_F(TaskCookie, NullCookieAndFailedQuery)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     EXPECT_EQ(dll.GetTaskStatus(nullptr), 0);
     EXPECT_EQ(dll.StopTask(nullptr), 1);
     EXPECT_EQ(dll.FreeCookie(nullptr), 1);
@@ -325,57 +307,49 @@ TEST(TaskCookie, NullCookieAndFailedQuery)
     CloseHandle(notAProcess);
 }
 
-TEST(TaskEnforcement, LongInstallerDirectoryGivesTheWholeCommandLine)
+TEST_F(TaskEnforcement, LongInstallerDirectoryGivesTheWholeCommandLine)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     for (std::size_t length : {200u, 240u}) {
+        SCOPED_TRACE(length);
         qritest::LongInstallerFixture installation(length);
         ASSERT_EQ(installation.Directory().size(), length);
         FakeSettings settings;
         settings.Set("Task", "TaskType", "vkMirrorSiteTask");
         RXPLUGIN_TaskCookie cookie = kUntouched;
-        EXPECT_EQ(dll.EnforceTask(settings.TaskData(), kTaskDataSize, FakeSettings::TaskReader, &cookie), 1) << length;
-        ASSERT_NE(cookie, kUntouched) << length << ": no engine";
+        EXPECT_EQ(Enforce(settings, &cookie), 1);
+        ASSERT_NE(cookie, kUntouched) << "no engine";
         std::string record = qritest::WaitForStandinRecord(installation.Engine());
-        EndTask(dll, cookie);
+        EndTask(cookie);
         std::vector<std::string> scripts = ListFiles(installation.Directory(), "REP*.tmp");
-        ASSERT_EQ(scripts.size(), 1u) << length;
+        ASSERT_EQ(scripts.size(), 1u);
         std::string expected =
-            ExpectedCommandLine(installation.Directory(), installation.Directory() + "\\" + scripts[0]);
-        EXPECT_GT(expected.size(), 2 * length) << length;
-        EXPECT_EQ(qritest::RecordField(record, "commandline"), expected) << length;
-        EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory()) << length;
+            qritest::EngineCommandLine(installation.Directory(), installation.Directory() + "\\" + scripts[0]);
+        EXPECT_GT(expected.size(), 2 * length);
+        EXPECT_EQ(qritest::RecordField(record, "commandline"), expected);
+        EXPECT_EQ(qritest::RecordField(record, "cwd"), installation.Directory());
     }
 }
 
-TEST(TaskEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix)
+TEST_F(TaskEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix)
 {
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
     // "<tmp>\qblank dir-..." would otherwise also be read as "<tmp>\qblank" with arguments.
     TaskInstallation installation("qblank dir");
-    std::string decoy = qritest::TempDirectory() + "\\qblank.exe";
     ASSERT_EQ(installation.Directory().find(qritest::TempDirectory() + "\\qblank "), 0u);
-    DeleteFileA((decoy + ".seen").c_str());
-    qritest::InstallStandinEngine(qritest::TempDirectory(), "qblank.exe");
+    qritest::PrefixDecoy decoy("qblank");
 
     FakeSettings settings;
     settings.Set("Task", "TaskType", "vkAutoUpdateTask");
     RXPLUGIN_TaskCookie cookie = kUntouched;
-    EXPECT_EQ(dll.EnforceTask(settings.TaskData(), kTaskDataSize, FakeSettings::TaskReader, &cookie), 1);
+    EXPECT_EQ(Enforce(settings, &cookie), 1);
     std::string record = qritest::WaitForStandinRecord(installation.Engine(), 5000);
-    bool decoyRan = qritest::PathExists(decoy + ".seen");
-    EndTask(dll, cookie);
-    DeleteFileA(decoy.c_str());
-    DeleteFileA((decoy + ".seen").c_str());
-
-    EXPECT_FALSE(decoyRan) << decoy << " ran instead of the engine";
+    bool decoyRan = decoy.Ran();
+    EndTask(cookie);
+    EXPECT_FALSE(decoyRan) << decoy.Path() << " ran instead of the engine";
     ASSERT_FALSE(record.empty()) << "the engine did not run";
     std::vector<std::string> scripts = ListFiles(installation.Directory(), "UPD*.tmp");
     ASSERT_EQ(scripts.size(), 1u);
     EXPECT_EQ(qritest::RecordField(record, "commandline"),
-              ExpectedCommandLine(installation.Directory(), installation.installer.directory.Join(scripts[0])));
+              qritest::EngineCommandLine(installation.Directory(), installation.Join(scripts[0])));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // through the ABI header's pointer types.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <string>
@@ -56,6 +58,13 @@ private:
         return reinterpret_cast<T>(reinterpret_cast<void *>(GetProcAddress(module_, name)));
     }
     HMODULE module_ = nullptr;
+};
+
+// For tests of the DLL: loaded before each test, which stops there when it is not.
+class PluginTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dll.Loaded()); }
+    PluginDll dll;
 };
 
 // Calls a caller-clean-up function with `count` 32-bit arguments and checks

@@ -161,12 +161,16 @@ std::string WaitForStandinRecord(const std::string &enginePath, DWORD timeoutMs)
 {
     std::string seen = enginePath + ".seen";
     DWORD start = GetTickCount();
-    while (!PathExists(seen)) {
+    for (;;) {
+        // The record is renamed into place whole, but under Wine it may not
+        // open at the first try: read again rather than report it missing.
+        std::string record = ReadFileBytes(seen);
+        if (!record.empty())
+            return record;
         if (GetTickCount() - start > timeoutMs)
             return "";
         Sleep(20);
     }
-    return ReadFileBytes(seen);
 }
 
 std::string RecordField(const std::string &record, const std::string &field)

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qritest {
 
@@ -76,5 +79,16 @@ public:
     // Generic script content written for each module: "<module> generic\r\n".
     static std::string GenericContent(const std::string &module);
 };
+
+using Arrange = std::function<void(InstallerFixture &)>;
+
+// An arrangement that stores each (name, text) in the installer key, in order.
+inline Arrange TextValues(const std::vector<std::pair<std::string, std::string>> &values)
+{
+    return [values](InstallerFixture &installer) {
+        for (const auto &value : values)
+            installer.key.SetText(value.first, value.second);
+    };
+}
 
 } // namespace qritest

@@ -22,15 +22,18 @@ namespace {
 
 using qritest::FakeSettings;
 using qritest::InstallerFixture;
-using qritest::ListFiles;
+using qritest::kMadeUpHandle;
+using qritest::kProcessHandle;
+using qritest::kRebootEvent;
+using qritest::kSoftwareId;
+using qritest::Messages;
+using qritest::MessagesFrom;
+using qritest::OnlyFile;
+using qritest::PolicyInstallation;
 using qritest::ScratchInstallerKey;
+using qritest::TextValues;
 using qritest::TraceCapture;
-using Messages = std::vector<std::string>;
-
-constexpr char kRebootEvent[] = "{5C0E93A7-41B2-4F6D-9A3E-D27B6C18F4A5}";
-constexpr char kSoftwareId[] = "oProduct1000";
-constexpr char kProcessHandle[] = "dwProcessHandle";
-constexpr DWORD kMadeUpHandle = 0x0badf00c;
+using Installation = qritest::EngineInstallation;
 
 // The enforcements' own messages; the generator's all begin with a line feed.
 Messages Own(const Messages &all)
@@ -43,16 +46,6 @@ Messages Own(const Messages &all)
     return own;
 }
 
-// The messages from the first `from` on (empty when it never came).
-Messages From(const Messages &all, const std::string &from)
-{
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i] == from)
-            return Messages(all.begin() + static_cast<std::ptrdiff_t>(i), all.end());
-    }
-    return {};
-}
-
 std::string Joined(const Messages &messages)
 {
     std::string text;
@@ -61,47 +54,10 @@ std::string Joined(const Messages &messages)
     return text;
 }
 
-bool RebootEventExists()
-{
-    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, kRebootEvent);
-    if (event == nullptr)
-        return false;
-    CloseHandle(event);
-    return true;
-}
-
-std::string OnlyFile(const std::string &directory, const std::string &pattern)
-{
-    std::vector<std::string> names = ListFiles(directory, pattern);
-    EXPECT_EQ(names.size(), 1u) << pattern;
-    return names.empty() ? "" : directory + "\\" + names[0];
-}
-
-std::string NoGenericScript(const std::string &scriptPath, const std::string &module)
-{
-    return "\nError occured while opening the generic script. Please make sure you have a valid generic script file " +
-           scriptPath + " for " + module;
-}
-
-struct Installation {
-    Installation() { qritest::InstallStandinEngine(installer.directory.Path()); }
-    const std::string &Directory() const { return installer.directory.Path(); }
-    std::string Join(const std::string &name) const { return installer.directory.Join(name); }
-    std::string Engine() const { return Join("QRI.exe"); }
-    void SetFlags(const char *msi, const char *uninstaller, const char *oas)
-    {
-        installer.key.SetText("MSI_Installer_Run", msi);
-        installer.key.SetText("Universal_Uninstaller_Run", uninstaller);
-        installer.key.SetText("OAS_Installer_Run", oas);
-    }
-    InstallerFixture installer;
-};
-
 TEST(PolicyTrace, FirstEnforcementCreatesTheRebootEventAndTheNextOpensIt)
 {
-    ASSERT_FALSE(RebootEventExists()) << "another process holds the reboot event";
-    Installation installation;
-    installation.SetFlags("1", "1", "0");
+    ASSERT_FALSE(qritest::RebootEventExists()) << "another process holds the reboot event";
+    PolicyInstallation installation;
     FakeSettings settings;
     TraceCapture trace;
 
@@ -109,12 +65,12 @@ TEST(PolicyTrace, FirstEnforcementCreatesTheRebootEventAndTheNextOpensIt)
     std::string master = OnlyFile(installation.Directory(), "MAS*.tmp");
     std::string msi = OnlyFile(installation.Directory(), "MSI*.tmp");
     std::string fenwa = OnlyFile(installation.Directory(), "FNW*.tmp");
-    std::string commandLine = installation.Directory() + "\\QRI.exe /SCRIPT \"" + master + "\"";
     EXPECT_EQ(Own(trace.Messages()),
               (Messages{"Enforcing policies", "Opening reboot event", "Creating reboot event",
                         "Opening reboot event (after creating it)", "Get the process handle",
                         "Get the status from the registry", "Generate Master.qrs", "Generate MSI.qrs",
-                        "Generate Fenwa.qrs", "Launching VESK", commandLine, "Store the process handle"}))
+                        "Generate Fenwa.qrs", "Launching VESK",
+                        qritest::EngineCommandLine(installation.Directory(), master), "Store the process handle"}))
         << Joined(trace.Messages());
     // Each script's generation follows its own message.
     const struct {
@@ -125,15 +81,13 @@ TEST(PolicyTrace, FirstEnforcementCreatesTheRebootEventAndTheNextOpensIt)
                        {"Generate MSI.qrs", "MSI", msi},
                        {"Generate Fenwa.qrs", "Fenwa", fenwa}};
     for (const auto &generation : generations) {
-        Messages after = From(trace.Messages(), generation.message);
+        Messages after = MessagesFrom(trace.Messages(), generation.message);
         ASSERT_GE(after.size(), 2u) << generation.message;
-        EXPECT_EQ(after[1], "\nSuccessfully copied generic script for module " + std::string(generation.module) +
-                                " into output file " + generation.path + ".")
-            << generation.message;
+        EXPECT_EQ(after[1], qritest::CopiedMessage(generation.module, generation.path)) << generation.message;
     }
-    DWORD stored = installation.installer.key.GetDword(kProcessHandle, 0);
+    DWORD stored = installation.Key().GetDword(kProcessHandle, 0);
     ASSERT_NE(stored, 0u);
-    ASSERT_TRUE(qritest::FinishProcess(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(stored))));
+    ASSERT_TRUE(qritest::FinishProcess(qritest::AsHandle(stored)));
 
     // The ended run is reset before the flags are read; the event opens at once.
     trace.Clear();
@@ -142,7 +96,7 @@ TEST(PolicyTrace, FirstEnforcementCreatesTheRebootEventAndTheNextOpensIt)
     EXPECT_EQ(trace.Messages(), (Messages{"Enforcing policies", "Opening reboot event", "Get the process handle",
                                           "Reset the process handle", "Get the status from the registry",
                                           "Everything is installed, do not run VESK"}));
-    EXPECT_FALSE(qritest::HandleIsOpen(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(stored))));
+    EXPECT_FALSE(qritest::HandleIsOpen(qritest::AsHandle(stored)));
 }
 
 TEST(PolicyTrace, FailureTableEndsWithItsMessage)
@@ -158,23 +112,22 @@ TEST(PolicyTrace, FailureTableEndsWithItsMessage)
         bool reader = true;
     };
     auto fixed = [](const char *message) { return [message](Installation &) { return std::string(message); }; };
-    auto none = [](Installation &) { return std::function<void()>(); };
+    // A change that needs no clean-up.
+    auto only = [](std::function<void(Installation &)> change) {
+        return [change](Installation &i) {
+            if (change)
+                change(i);
+            return std::function<void()>();
+        };
+    };
     std::vector<Row> rows = {
-        {"null software ID", none, 0, fixed("Enforcing policies"), true, nullptr},
-        {"empty software ID", none, 0, fixed("Enforcing policies"), true, ""},
-        {"no reader", none, 0, fixed("Enforcing policies"), true, kSoftwareId, false},
-        {"installer key absent",
-         [](Installation &) {
-             ScratchInstallerKey::DeleteKey();
-             return std::function<void()>();
-         },
-         0, fixed("Enforcing policies"), true},
-        {"installer directory unreadable",
-         [](Installation &i) {
-             i.installer.key.Remove("Installation Directory");
-             return std::function<void()>();
-         },
-         0, fixed("Enforcing policies"), true},
+        {"null software ID", only(nullptr), 0, fixed("Enforcing policies"), true, nullptr},
+        {"empty software ID", only(nullptr), 0, fixed("Enforcing policies"), true, ""},
+        {"no reader", only(nullptr), 0, fixed("Enforcing policies"), true, kSoftwareId, false},
+        {"installer key absent", only([](Installation &) { ScratchInstallerKey::DeleteKey(); }), 0,
+         fixed("Enforcing policies"), true},
+        {"installer directory unreadable", only([](Installation &i) { i.Key().Remove("Installation Directory"); }), 0,
+         fixed("Enforcing policies"), true},
         {"reboot event set",
          [](Installation &) {
              HANDLE event = CreateEventA(nullptr, TRUE, FALSE, kRebootEvent);
@@ -194,60 +147,43 @@ TEST(PolicyTrace, FailureTableEndsWithItsMessage)
              return std::function<void()>([release] { release->Set(); });
          },
          0, fixed("Previous Vesk is still running. Quit policy enforcement")},
-        {"everything installed",
-         [](Installation &i) {
-             i.SetFlags("1", "1", "1");
-             return std::function<void()>();
-         },
-         1, fixed("Everything is installed, do not run VESK")},
-        {"engine cannot be started",
-         [](Installation &i) {
-             DeleteFileA(i.Engine().c_str());
-             return std::function<void()>();
-         },
-         1, fixed("Failed to create the process, error 2")},
-        {"engine started", none, 1, fixed("Store the process handle")},
+        {"everything installed", only([](Installation &i) { i.SetFlags("1", "1", "1"); }), 1,
+         fixed("Everything is installed, do not run VESK")},
+        {"engine cannot be started", only([](Installation &i) { DeleteFileA(i.Engine().c_str()); }), 1,
+         fixed("Failed to create the process, error 2")},
+        {"engine started", only(nullptr), 1, fixed("Store the process handle")},
         {"no script name can be made",
-         [](Installation &i) {
-             i.installer.key.SetText("Installation Directory", i.Join("gone"));
-             return std::function<void()>();
-         },
-         1, [](Installation &i) { return "Unable to create a MAS script file in " + i.Join("gone"); }},
-        {"generic script missing",
-         [](Installation &i) {
-             DeleteFileA(i.Join("MSI.gen").c_str());
-             return std::function<void()>();
-         },
-         0, [](Installation &i) { return NoGenericScript(OnlyFile(i.Directory(), "MSI*.tmp"), "MSI"); }},
+         only([](Installation &i) { i.Key().SetText("Installation Directory", i.Join("gone")); }), 1,
+         [](Installation &i) { return "Unable to create a MAS script file in " + i.Join("gone"); }},
+        {"generic script missing", only([](Installation &i) { DeleteFileA(i.Join("MSI.gen").c_str()); }), 0,
+         [](Installation &i) { return qritest::NoGenericScriptMessage(OnlyFile(i.Directory(), "MSI*.tmp"), "MSI"); }},
     };
     for (Row &row : rows) {
-        Installation installation;
-        installation.SetFlags("1", "1", "0");
+        SCOPED_TRACE(row.name);
+        PolicyInstallation installation;
         FakeSettings settings;
         TraceCapture trace;
         std::function<void()> cleanUp = row.arrange(installation);
         trace.Clear();
-        EXPECT_EQ(qri::EnforcePolicy(row.softwareId, row.reader ? FakeSettings::PolicyReader : nullptr), row.expected)
-            << row.name;
-        ASSERT_FALSE(trace.Messages().empty()) << row.name;
-        EXPECT_EQ(trace.Messages().back(), row.last(installation)) << row.name << "\n" << Joined(trace.Messages());
+        EXPECT_EQ(qri::EnforcePolicy(row.softwareId, row.reader ? FakeSettings::PolicyReader : nullptr), row.expected);
+        ASSERT_FALSE(trace.Messages().empty());
+        EXPECT_EQ(trace.Messages().back(), row.last(installation)) << Joined(trace.Messages());
         if (row.onlyMessage) {
-            EXPECT_EQ(trace.Messages().size(), 1u) << row.name << "\n" << Joined(trace.Messages());
+            EXPECT_EQ(trace.Messages().size(), 1u) << Joined(trace.Messages());
         }
         if (cleanUp)
             cleanUp();
-        qritest::EndStoredEngine(installation.installer.key);
+        qritest::EndStoredEngine(installation.Key());
     }
 }
 
 TEST(PolicyTrace, RebootEventThatCannotBeOpenedEvenAfterCreating)
 {
-    ASSERT_FALSE(RebootEventExists()) << "another process holds the reboot event";
+    ASSERT_FALSE(qritest::RebootEventExists()) << "another process holds the reboot event";
     // An object of another type holds the name, so neither open nor create can succeed.
     HANDLE squatter = CreateMutexA(nullptr, FALSE, kRebootEvent);
     ASSERT_NE(squatter, nullptr);
-    Installation installation;
-    installation.SetFlags("1", "1", "0");
+    PolicyInstallation installation;
     FakeSettings settings;
     TraceCapture trace;
     EXPECT_EQ(qri::EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
@@ -260,9 +196,8 @@ TEST(PolicyTrace, SetRebootEventStopsBeforeTheProcessHandleIsRead)
 {
     HANDLE reboot = CreateEventA(nullptr, TRUE, TRUE, kRebootEvent);
     ASSERT_NE(reboot, nullptr);
-    Installation installation;
-    installation.SetFlags("1", "1", "0");
-    installation.installer.key.SetDword(kProcessHandle, kMadeUpHandle);
+    PolicyInstallation installation;
+    installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
     FakeSettings settings;
     TraceCapture trace;
     EXPECT_EQ(qri::EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
@@ -273,33 +208,21 @@ TEST(PolicyTrace, SetRebootEventStopsBeforeTheProcessHandleIsRead)
 
 TEST(PolicyTrace, ResetOnlyWhenARunWasStored)
 {
-    struct Row {
-        const char *name;
-        DWORD type;
-        std::string bytes; // empty: absent
-        bool reset;
-    } rows[] = {
-        {"absent", REG_NONE, "", false},
-        {"DWORD 0", REG_DWORD, std::string(4, '\0'), false},
-        {"short value", REG_BINARY, std::string("\x0c\xf0", 2), false},
-        {"long text", REG_SZ, std::string("12345678", 9), false},
-        {"made-up handle", REG_DWORD, std::string(reinterpret_cast<const char *>(&kMadeUpHandle), 4), true},
-    };
-    for (const Row &row : rows) {
+    for (const qritest::StoredValue &row : qritest::StoredValuesOfNoEngine()) {
+        SCOPED_TRACE(row.name);
         Installation installation;
         installation.SetFlags("1", "1", "1");
         if (!row.bytes.empty())
-            installation.installer.key.SetRaw(kProcessHandle, row.type, row.bytes);
+            installation.Key().SetRaw(kProcessHandle, row.type, row.bytes);
         FakeSettings settings;
         TraceCapture trace;
-        EXPECT_EQ(qri::EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1) << row.name;
+        EXPECT_EQ(qri::EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
         Messages expected = {"Get the process handle"};
         if (row.reset)
             expected.push_back("Reset the process handle");
         expected.push_back("Get the status from the registry");
         expected.push_back("Everything is installed, do not run VESK");
-        EXPECT_EQ(From(trace.Messages(), "Get the process handle"), expected) << row.name << "\n"
-                                                                              << Joined(trace.Messages());
+        EXPECT_EQ(MessagesFrom(trace.Messages(), "Get the process handle"), expected) << Joined(trace.Messages());
     }
 }
 
@@ -316,18 +239,17 @@ TEST(PolicyTrace, GenerationStopsAtTheScriptWithoutItsGenericPart)
         {"Fenwa.gen", "Fenwa", "FNW*.tmp", {"Generate Master.qrs", "Generate MSI.qrs", "Generate Fenwa.qrs"}},
     };
     for (const Row &row : rows) {
-        Installation installation;
-        installation.SetFlags("1", "1", "0");
+        SCOPED_TRACE(row.module);
+        PolicyInstallation installation;
         DeleteFileA(installation.Join(row.genericScript).c_str());
         FakeSettings settings;
         TraceCapture trace;
-        EXPECT_EQ(qri::EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0) << row.module;
-        EXPECT_EQ(From(Own(trace.Messages()), "Generate Master.qrs"), row.own) << row.module << "\n"
-                                                                               << Joined(trace.Messages());
+        EXPECT_EQ(qri::EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 0);
+        EXPECT_EQ(MessagesFrom(Own(trace.Messages()), "Generate Master.qrs"), row.own) << Joined(trace.Messages());
         ASSERT_FALSE(trace.Messages().empty());
-        EXPECT_EQ(trace.Messages().back(), NoGenericScript(OnlyFile(installation.Directory(), row.prefix), row.module))
-            << row.module;
-        EXPECT_EQ(installation.installer.key.GetDword(kProcessHandle, 0xdeadbeef), 0xdeadbeefu) << row.module;
+        EXPECT_EQ(trace.Messages().back(),
+                  qritest::NoGenericScriptMessage(OnlyFile(installation.Directory(), row.prefix), row.module));
+        EXPECT_EQ(installation.Stored(), 0xdeadbeefu);
     }
 }
 
@@ -339,9 +261,9 @@ TEST(PolicyTrace, LongCommandLineIsSentWhole)
     TraceCapture trace;
     EXPECT_EQ(qri::EnforcePolicy(kSoftwareId, FakeSettings::PolicyReader), 1);
     std::string master = OnlyFile(installation.Directory(), "MAS*.tmp");
-    Messages after = From(trace.Messages(), "Launching VESK");
+    Messages after = MessagesFrom(trace.Messages(), "Launching VESK");
     ASSERT_EQ(after.size(), 3u) << Joined(trace.Messages());
-    EXPECT_EQ(after[1], installation.Directory() + "\\QRI.exe /SCRIPT \"" + master + "\"");
+    EXPECT_EQ(after[1], qritest::EngineCommandLine(installation.Directory(), master));
     EXPECT_EQ(after[2], "Store the process handle");
     qritest::EndStoredEngine(installation.key);
 }
@@ -362,23 +284,19 @@ TEST(TaskTrace, MessagesOfEachOutcome)
     };
     auto nothing = [](Installation &) {};
     auto noMessages = [](Installation &) { return Messages{}; };
+    // The generation's own message, then the copy of its generic script.
+    auto generating = [](const char *message, const char *module, const char *pattern) {
+        return [=](Installation &i) {
+            return Messages{message, qritest::CopiedMessage(module, OnlyFile(i.Directory(), pattern))};
+        };
+    };
     std::vector<Row> rows = {
         {"AutoUpdate", "vkAutoUpdateTask", nothing, 1, true,
-         [](Installation &i) {
-             return Messages{"Generate script for AutoUpdate Task",
-                             "\nSuccessfully copied generic script for module AutoUpdate into output file " +
-                                 OnlyFile(i.Directory(), "UPD*.tmp") + "."};
-         },
-         false},
+         generating("Generate script for AutoUpdate Task", "AutoUpdate", "UPD*.tmp"), false},
         {"mirror", "VKMIRRORSITETASK", nothing, 1, true,
-         [](Installation &i) {
-             return Messages{"Generate script for Mirror Task",
-                             "\nSuccessfully copied generic script for module Replicate into output file " +
-                                 OnlyFile(i.Directory(), "REP*.tmp") + "."};
-         },
-         false},
+         generating("Generate script for Mirror Task", "Replicate", "REP*.tmp"), false},
         {"no script name can be made", "vkAutoUpdateTask",
-         [](Installation &i) { i.installer.key.SetText("Installation Directory", i.Join("gone")); }, 1, false,
+         [](Installation &i) { i.Key().SetText("Installation Directory", i.Join("gone")); }, 1, false,
          [](Installation &i) {
              return Messages{"Generate script for AutoUpdate Task",
                              "Unable to create a UPD script file in " + i.Join("gone")};
@@ -388,17 +306,17 @@ TEST(TaskTrace, MessagesOfEachOutcome)
          [](Installation &i) { DeleteFileA(i.Join("AutoUpdate.gen").c_str()); }, 0, false,
          [](Installation &i) {
              std::string script = OnlyFile(i.Directory(), "UPD*.tmp");
-             return Messages{"Generate script for AutoUpdate Task",
-                             "\nError copying generic script for module AutoUpdate into output file " + script + ".",
-                             NoGenericScript(script, "AutoUpdate")};
+             return Messages{"Generate script for AutoUpdate Task", qritest::CopyErrorMessage("AutoUpdate", script),
+                             qritest::NoGenericScriptMessage(script, "AutoUpdate")};
          },
          true},
         {"task type with a trailing blank", "vkAutoUpdateTask ", nothing, 1, false, noMessages, true},
         {"installer directory unreadable", "vkAutoUpdateTask",
-         [](Installation &i) { i.installer.key.Remove("Installation Directory"); }, 0, false, noMessages, true},
+         [](Installation &i) { i.Key().Remove("Installation Directory"); }, 0, false, noMessages, true},
         {"null cookie location", "vkAutoUpdateTask", nothing, 0, false, noMessages, true, true},
     };
     for (Row &row : rows) {
+        SCOPED_TRACE(row.name);
         Installation installation;
         row.arrange(installation);
         FakeSettings settings;
@@ -407,9 +325,8 @@ TEST(TaskTrace, MessagesOfEachOutcome)
         RXPLUGIN_TaskCookie cookie = untouched;
         EXPECT_EQ(qri::EnforceTask(settings.TaskData(), 8, FakeSettings::TaskReader,
                                    row.nullCookieLocation ? nullptr : &cookie),
-                  row.expected)
-            << row.name;
-        EXPECT_EQ(cookie != untouched, row.cookie) << row.name;
+                  row.expected);
+        EXPECT_EQ(cookie != untouched, row.cookie);
         if (cookie != untouched) {
             qritest::FinishProcess(static_cast<PROCESS_INFORMATION *>(cookie)->hProcess);
             qri::FreeCookie(cookie);
@@ -418,9 +335,9 @@ TEST(TaskTrace, MessagesOfEachOutcome)
         Messages seen = trace.Messages();
         if (!row.whole && seen.size() > expected.size())
             seen.resize(expected.size());
-        EXPECT_EQ(seen, expected) << row.name << "\n" << Joined(trace.Messages());
+        EXPECT_EQ(seen, expected) << Joined(trace.Messages());
         if (row.cookie) {
-            EXPECT_EQ(Own(trace.Messages()).size(), 1u) << row.name << ": messages after the generation";
+            EXPECT_EQ(Own(trace.Messages()).size(), 1u) << "messages after the generation";
         }
     }
 }
@@ -445,7 +362,7 @@ TEST(InstalledTrace, ResultAndMessages)
 {
     struct Row {
         const char *name;
-        std::function<void(InstallerFixture &)> arrange;
+        qritest::Arrange arrange;
         int expected;
         // Messages after "IsSoftwareInstalled", given the installer directory.
         std::function<Messages(const std::string &)> messages;
@@ -457,57 +374,32 @@ TEST(InstalledTrace, ResultAndMessages)
         };
     };
     std::vector<Row> rows = {
-        {"no base-file values", [](InstallerFixture &i) { i.key.SetText("Product Name", "P"); }, 1, none},
+        {"no base-file values", TextValues({{"Product Name", "P"}}), 1, none},
         {"existing file",
          [](InstallerFixture &i) {
              qritest::WriteFileBytes(i.directory.Join("core.dll"), "x");
              i.key.SetText("Base:core", "core.dll");
          },
          1, none},
-        {"missing file", [](InstallerFixture &i) { i.key.SetText("Base:core", "core.dll"); }, 0,
-         notFound("core.dll", 2)},
-        {"two missing: the first in enumeration order only",
-         [](InstallerFixture &i) {
-             i.key.SetText("Base:b", "b.dll");
-             i.key.SetText("Base:a", "a.dll");
-         },
-         0, notFound("a.dll", 2)},
-        {"BASE: in capitals", [](InstallerFixture &i) { i.key.SetText("BASE:x", "x.dll"); }, 0, notFound("x.dll", 2)},
-        {"base: in small letters", [](InstallerFixture &i) { i.key.SetText("base:x", "x.dll"); }, 0,
-         notFound("x.dll", 2)},
-        {"not a base-file name",
-         [](InstallerFixture &i) {
-             i.key.SetText("xBase:x", "x.dll");
-             i.key.SetText("Base", "x.dll");
-             i.key.SetText("Bas:", "x.dll");
-         },
-         1, none},
+        {"missing file", TextValues({{"Base:core", "core.dll"}}), 0, notFound("core.dll", 2)},
+        {"two missing: the first in enumeration order only", TextValues({{"Base:b", "b.dll"}, {"Base:a", "a.dll"}}), 0,
+         notFound("a.dll", 2)},
+        {"BASE: in capitals", TextValues({{"BASE:x", "x.dll"}}), 0, notFound("x.dll", 2)},
+        {"base: in small letters", TextValues({{"base:x", "x.dll"}}), 0, notFound("x.dll", 2)},
+        {"not a base-file name", TextValues({{"xBase:x", "x.dll"}, {"Base", "x.dll"}, {"Bas:", "x.dll"}}), 1, none},
         {"subdirectory",
          [](InstallerFixture &i) {
              CreateDirectoryA(i.directory.Join("lib").c_str(), nullptr);
              i.key.SetText("Base:lib", "lib");
          },
          1, none},
-        {"missing subdirectory on the way", [](InstallerFixture &i) { i.key.SetText("Base:x", "nodir\\x.dll"); }, 0,
-         notFound("nodir\\x.dll", 3)},
-        {"over-long data ends the scan",
-         [](InstallerFixture &i) {
-             i.key.SetText("A long", std::string(261, 'x'));
-             i.key.SetText("Base:core", "core.dll");
-         },
-         1, none},
-        {"over-long name ends the scan",
-         [](InstallerFixture &i) {
-             i.key.SetText("A" + std::string(259, 'n'), "x");
-             i.key.SetText("Base:core", "core.dll");
-         },
-         1, none},
+        {"missing subdirectory on the way", TextValues({{"Base:x", "nodir\\x.dll"}}), 0, notFound("nodir\\x.dll", 3)},
+        {"over-long data ends the scan", TextValues({{"A long", std::string(261, 'x')}, {"Base:core", "core.dll"}}), 1,
+         none},
+        {"over-long name ends the scan", TextValues({{"A" + std::string(259, 'n'), "x"}, {"Base:core", "core.dll"}}), 1,
+         none},
         {"name of 259 characters does not end the scan",
-         [](InstallerFixture &i) {
-             i.key.SetText("A" + std::string(258, 'n'), "x");
-             i.key.SetText("Base:core", "core.dll");
-         },
-         0, notFound("core.dll", 2)},
+         TextValues({{"A" + std::string(258, 'n'), "x"}, {"Base:core", "core.dll"}}), 0, notFound("core.dll", 2)},
         {"binary data without its zero",
          [](InstallerFixture &i) {
              qritest::WriteFileBytes(i.directory.Join("core.dll"), "x");
@@ -523,14 +415,15 @@ TEST(InstalledTrace, ResultAndMessages)
          0, notFound("core.dll", 2)},
     };
     for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
         InstallerFixture installer;
         row.arrange(installer);
         TraceCapture trace;
-        EXPECT_EQ(qri::IsSoftwareInstalled(), row.expected) << row.name;
+        EXPECT_EQ(qri::IsSoftwareInstalled(), row.expected);
         Messages expected = {"IsSoftwareInstalled"};
         for (const std::string &message : row.messages(installer.directory.Path()))
             expected.push_back(message);
-        EXPECT_EQ(trace.Messages(), expected) << row.name;
+        EXPECT_EQ(trace.Messages(), expected);
     }
 }
 
@@ -542,16 +435,16 @@ TEST(InstalledTrace, PathThatDoesNotFitItsBufferIsReportedMissing)
         unsigned long code;
     } rows[] = {{"259 characters", 259, 2}, {"260 characters", 260, 206}, {"data of 259 characters", 0, 206}};
     for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
         InstallerFixture installer;
         const std::string &directory = installer.directory.Path();
         std::string data(row.pathLength != 0 ? row.pathLength - directory.size() - 1 : 259, 'f');
         installer.key.SetText("Base:long", data);
         TraceCapture trace;
-        EXPECT_EQ(qri::IsSoftwareInstalled(), 0) << row.name;
+        EXPECT_EQ(qri::IsSoftwareInstalled(), 0);
         // The message names the whole path, however long.
         EXPECT_EQ(trace.Messages(), (Messages{"IsSoftwareInstalled", "Non : didn't find " + directory + "\\" + data +
-                                                                         " (" + std::to_string(row.code) + ")"}))
-            << row.name;
+                                                                         " (" + std::to_string(row.code) + ")"}));
     }
 }
 

@@ -6,13 +6,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "plugin/policy_script_names.h"
 #include "script/generator.h"
+#include "support/engine_run.h"
 #include "support/fake_host.h"
 #include "support/scratch.h"
 #include "support/script_file.h"
@@ -20,9 +19,14 @@
 
 namespace {
 
+using qritest::CopiedMessage;
+using qritest::CopyErrorMessage;
 using qritest::Crlf;
 using qritest::FakeSettings;
 using qritest::InstallerFixture;
+using qritest::Messages;
+using qritest::MessagesFrom;
+using qritest::NoGenericScriptMessage;
 using qritest::NotFoundMessage;
 using qritest::ReadFileBytes;
 using qritest::ReadingMessage;
@@ -39,25 +43,38 @@ std::string Site(int number)
     return "AutoUpdate Update Site" + std::to_string(number);
 }
 
-std::string CopiedMessage(const std::string &module, const std::string &path)
+// "N/key" names a setting of update site N, "S/key" one of the Sites General
+// section: "section/key".
+std::string SiteSetting(const std::string &name)
 {
-    return "\nSuccessfully copied generic script for module " + module + " into output file " + path + ".";
+    std::size_t slash = name.find('/');
+    std::string site = name.substr(0, slash);
+    return (site == "S" ? std::string(kSitesGeneral) : Site(std::stoi(site))) + name.substr(slash);
 }
 
-std::string CopyErrorMessage(const std::string &module, const std::string &path)
+std::vector<std::string> SiteSettings(const std::vector<std::string> &names)
 {
-    return "\nError copying generic script for module " + module + " into output file " + path + ".";
+    std::vector<std::string> full;
+    for (const std::string &name : names)
+        full.push_back(SiteSetting(name));
+    return full;
+}
+
+// Sets each "N/key=value" or "S/key=value".
+void SetSites(FakeSettings &settings, const std::vector<std::string> &values)
+{
+    for (const std::string &value : values) {
+        std::size_t equals = value.find('=');
+        ASSERT_NE(equals, std::string::npos) << value;
+        std::string name = SiteSetting(value.substr(0, equals));
+        std::size_t slash = name.rfind('/');
+        settings.Set(name.substr(0, slash), name.substr(slash + 1), value.substr(equals + 1));
+    }
 }
 
 std::string NoDirectoryMessage(const std::string &genericScript)
 {
     return "\nLooking for " + genericScript + " in VESK install directory. Unable to get VESK installed directory\n";
-}
-
-std::string NoGenericScriptMessage(const std::string &path, const std::string &module)
-{
-    return "\nError occured while opening the generic script. Please make sure you have a valid generic script file " +
-           path + " for " + module;
 }
 
 std::string ReadingOptionsMessage(const std::string &section)
@@ -70,19 +87,33 @@ std::string CannotContinueMessage(const std::string &section)
     return "\nOption uNumberOfSites under " + section + " not found, can't continue";
 }
 
-// The messages from `first` on (empty when it was not sent).
-std::vector<std::string> MessagesFrom(const std::vector<std::string> &messages, const std::string &first)
-{
-    auto at = std::find(messages.begin(), messages.end(), first);
-    return std::vector<std::string>(at, messages.end());
-}
-
 // "section/key" of every read from `first` on.
 std::vector<std::string> ReadsFrom(const FakeSettings &settings, const std::string &first)
 {
     std::vector<std::string> keys = settings.ReadKeys();
-    auto at = std::find(keys.begin(), keys.end(), first);
-    return std::vector<std::string>(at, keys.end());
+    return std::vector<std::string>(std::find(keys.begin(), keys.end(), first), keys.end());
+}
+
+// What the site loop sends for its reads ("section/key"): a message for every
+// read but the site name's, then `last` when there is one, then the outcome.
+Messages SiteLoopMessages(const std::vector<std::string> &reads, const std::string &last, int result)
+{
+    Messages messages;
+    for (const std::string &read : reads) {
+        std::size_t slash = read.rfind('/');
+        if (read.substr(slash + 1) != "szSiteName")
+            messages.push_back(ReadingMessage(read.substr(slash + 1), read.substr(0, slash)));
+    }
+    if (!last.empty())
+        messages.push_back(last);
+    messages.push_back(result == qri::kGenerated ? kGeneratedMessage : kGenerationErrorMessage);
+    return messages;
+}
+
+// Options section of a generation whose General section is empty.
+std::string BareOptions(const std::string &scriptName)
+{
+    return "\r\n\r\n[Options]\r\n\tset ScriptName=" + scriptName;
 }
 
 // A fresh installer directory with the generic scripts and, in it, the empty
@@ -93,118 +124,72 @@ struct Generation {
         WriteFileBytes(script, "");
     }
     std::string Generic(const std::string &module) const { return InstallerFixture::GenericContent(module); }
+    // An AutoUpdate generation through the task reader.
+    int AutoUpdate(FakeSettings &settings) const
+    {
+        return qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", script.c_str());
+    }
+    std::string Bytes() const { return ReadFileBytes(script); }
+    // An AutoUpdate script with an empty General section, then `appended`.
+    std::string BareAutoUpdate(const std::string &appended = "") const
+    {
+        return Generic("AutoUpdate") + BareOptions("UPD4C1.tmp") + appended;
+    }
 
     InstallerFixture installer;
     std::string script;
 };
-
-// Options section of a generation whose General section is empty.
-std::string BareOptions(const std::string &scriptName)
-{
-    return "\r\n\r\n[Options]\r\n\tset ScriptName=" + scriptName;
-}
 
 TEST(GenerateScript, AutoUpdateTaskWithOptionsAndOneUncSite)
 {
     Generation gen;
     FakeSettings settings;
     settings.Set("Task", "TaskName", "Nightly update");
-    settings.Set(kGeneral, "bRenameExisting", "1");
-    settings.Set(kGeneral, "bRetrieveOnly", "0");
-    settings.Set(kGeneral, "bForceUpdate", "0");
-    settings.Set(kGeneral, "bLogToFile", "1");
-    settings.Set(kGeneral, "bExecAfterUpdate", "0");
-    settings.Set(kGeneral, "bUpdateIfNewEngine", "1");
-    settings.Set(kGeneral, "szLocalUnpackDir", "C:\\Temp\\Unpack\\");
-    settings.Set(kGeneral, "szReplicationDirectory", "");
+    qritest::SetAll(settings, kGeneral, qritest::kGeneralOptionValues);
     settings.Set(kGeneral, "szLogFileName", "C:\\Logs\\update.log");
     settings.Set(kGeneral, "uMaxKiloBytes", "512");
     settings.Set(kGeneral, "bVerboseLogging", "0");
-    settings.Set(kSitesGeneral, "uNumberOfSites", "2");
-    settings.Set(Site(1), "bSiteEnabled", "0");
-    settings.Set(Site(2), "bSiteEnabled", "1");
-    settings.Set(Site(2), "uUpdateFrom", "1");
-    settings.Set(Site(2), "szSiteName", "Branch share");
-    settings.Set(Site(2), "szUNCLocation", "\\\\fileserver\\updates\\current\\");
-    settings.Set(Site(2), "bAnonymousLogin", "0");
-    settings.Set(Site(2), "szFTPUsername", "updater");
-    settings.Set(Site(2), "szRunAsDomain", "OFFICE");
+    SetSites(settings, {"S/uNumberOfSites=2", "1/bSiteEnabled=0", "2/bSiteEnabled=1", "2/uUpdateFrom=1",
+                        "2/szSiteName=Branch share", "2/szUNCLocation=\\\\fileserver\\updates\\current\\",
+                        "2/bAnonymousLogin=0", "2/szFTPUsername=updater", "2/szRunAsDomain=OFFICE"});
     TraceCapture trace;
 
-    EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str()), qri::kGenerated);
+    EXPECT_EQ(gen.AutoUpdate(settings), qri::kGenerated);
 
-    const char appended[] = "\r\n\r\n[Options]"
-                            "\r\n\tset ScriptName=UPD4C1.tmp"
-                            "\r\n\tset TaskName=Nightly update"
-                            "\r\n\tset BackupDats=TRUE"
-                            "\r\n\tset RetrieveOnly=FALSE"
-                            "\r\n\tset ForceUpdate=FALSE"
-                            "\r\n\tset LogToFile=TRUE"
-                            "\r\n\tset RunProgram=FALSE"
-                            "\r\n\tset DoEngine=TRUE"
-                            "\r\n\tset LocalUnpackDir=C:\\Temp\\Unpack"
-                            "\r\n\tset ReplicationDirectory="
-                            "\r\n\tset LogToFile=TRUE"
-                            "\r\n\tset LogFileName=C:\\Logs\\update.log"
-                            "\r\n\tset MaxKiloBytes=512"
-                            "\r\n\tset LogVerbose=FALSE"
-                            "\r\n\r\n[Connection_1]"
-                            "\r\n\tConnectionName  Branch share\r\n"
-                            "\r\n\tUNC fileserver, updates, current"
-                            "\r\n\tUNCUSER OFFICE, updater, ";
-    EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate") + appended);
+    EXPECT_EQ(gen.Bytes(),
+              gen.BareAutoUpdate("\r\n\tset TaskName=Nightly update" + std::string(qritest::kGeneralOptionLines) +
+                                 "\r\n\tset LogToFile=TRUE"
+                                 "\r\n\tset LogFileName=C:\\Logs\\update.log"
+                                 "\r\n\tset MaxKiloBytes=512"
+                                 "\r\n\tset LogVerbose=FALSE"
+                                 "\r\n\r\n[Connection_1]"
+                                 "\r\n\tConnectionName  Branch share\r\n"
+                                 "\r\n\tUNC fileserver, updates, current"
+                                 "\r\n\tUNCUSER OFFICE, updater, "));
 
-    const std::string g = kGeneral;
-    const std::string s1 = Site(1), s2 = Site(2);
-    EXPECT_EQ(settings.ReadKeys(),
-              (std::vector<std::string>{"Task/TaskName",         g + "/bRenameExisting",
-                                        g + "/bRetrieveOnly",    g + "/bForceUpdate",
-                                        g + "/bLogToFile",       g + "/bLimitSize",
-                                        g + "/bExecAfterUpdate", g + "/bUpdateIfNewEngine",
-                                        g + "/szLocalUnpackDir", g + "/szReplicationDirectory",
-                                        g + "/bLogToFile",       g + "/bLogToFile",
-                                        g + "/szLogFileName",    g + "/uMaxKiloBytes",
-                                        g + "/bVerboseLogging",  g + "/bExecAfterUpdate",
-                                        g + "/szShellScript",    std::string(kSitesGeneral) + "/uNumberOfSites",
-                                        s1 + "/bSiteEnabled",    s2 + "/bSiteEnabled",
-                                        s2 + "/uUpdateFrom",     s2 + "/szSiteName",
-                                        s2 + "/szUNCLocation",   s2 + "/bAnonymousLogin",
-                                        s2 + "/szFTPUsername",   s2 + "/szRunAsDomain",
-                                        s2 + "/szFTPPassword"}));
+    // The general table, then the group walk.
+    const std::vector<std::string> options = {"bRenameExisting",    "bRetrieveOnly",    "bForceUpdate",
+                                              "bLogToFile",         "bLimitSize",       "bExecAfterUpdate",
+                                              "bUpdateIfNewEngine", "szLocalUnpackDir", "szReplicationDirectory",
+                                              "bLogToFile",         "bLogToFile",       "szLogFileName",
+                                              "uMaxKiloBytes",      "bVerboseLogging",  "bExecAfterUpdate",
+                                              "szShellScript"};
+    const std::vector<std::string> siteReads =
+        SiteSettings({"S/uNumberOfSites", "1/bSiteEnabled", "2/bSiteEnabled", "2/uUpdateFrom", "2/szSiteName",
+                      "2/szUNCLocation", "2/bAnonymousLogin", "2/szFTPUsername", "2/szRunAsDomain", "2/szFTPPassword"});
+    std::vector<std::string> reads = {"Task/TaskName"};
+    for (const std::string &key : options)
+        reads.push_back(std::string(kGeneral) + "/" + key);
+    reads.insert(reads.end(), siteReads.begin(), siteReads.end());
+    EXPECT_EQ(settings.ReadKeys(), reads);
 
-    EXPECT_EQ(trace.Messages(), (std::vector<std::string>{
-                                    CopiedMessage("AutoUpdate", gen.script),
-                                    ReadingOptionsMessage(g),
-                                    ReadingMessage("bRenameExisting", g),
-                                    ReadingMessage("bRetrieveOnly", g),
-                                    ReadingMessage("bForceUpdate", g),
-                                    ReadingMessage("bLogToFile", g),
-                                    ReadingMessage("bLimitSize", g),
-                                    NotFoundMessage("bLimitSize", g),
-                                    ReadingMessage("bExecAfterUpdate", g),
-                                    ReadingMessage("bUpdateIfNewEngine", g),
-                                    ReadingMessage("szLocalUnpackDir", g),
-                                    ReadingMessage("szReplicationDirectory", g),
-                                    ReadingMessage("bLogToFile", g),
-                                    ReadingMessage("bLogToFile", g),
-                                    ReadingMessage("szLogFileName", g),
-                                    ReadingMessage("uMaxKiloBytes", g),
-                                    ReadingMessage("bVerboseLogging", g),
-                                    ReadingMessage("bExecAfterUpdate", g),
-                                    ReadingMessage("szShellScript", g),
-                                    NotFoundMessage("szShellScript", g),
-                                    ReadingMessage("uNumberOfSites", kSitesGeneral),
-                                    ReadingMessage("bSiteEnabled", s1),
-                                    ReadingMessage("bSiteEnabled", s2),
-                                    ReadingMessage("uUpdateFrom", s2),
-                                    ReadingMessage("szUNCLocation", s2),
-                                    ReadingMessage("bAnonymousLogin", s2),
-                                    ReadingMessage("szFTPUsername", s2),
-                                    ReadingMessage("szRunAsDomain", s2),
-                                    ReadingMessage("szFTPPassword", s2),
-                                    NotFoundMessage("szFTPPassword", s2),
-                                    kGeneratedMessage,
-                                }));
+    Messages expected = {CopiedMessage("AutoUpdate", gen.script), ReadingOptionsMessage(kGeneral)};
+    for (const std::string &message : qritest::ReadMessages(kGeneral, options, {"bLimitSize", "szShellScript"}))
+        expected.push_back(message);
+    for (const std::string &message :
+         SiteLoopMessages(siteReads, NotFoundMessage("szFTPPassword", Site(2)), qri::kGenerated))
+        expected.push_back(message);
+    EXPECT_EQ(trace.Messages(), expected);
 }
 
 TEST(GenerateScript, EveryReadAsksForTextWithTheFullCapacity)
@@ -213,32 +198,23 @@ TEST(GenerateScript, EveryReadAsksForTextWithTheFullCapacity)
     FakeSettings settings;
     settings.Set("Task", "TaskName", "t");
     settings.Set(kGeneral, "bLogToFile", "1");
-    settings.Set(kSitesGeneral, "uNumberOfSites", "1");
-    settings.Set(Site(1), "bSiteEnabled", "1");
-    settings.Set(Site(1), "uUpdateFrom", "2");
-    settings.Set(Site(1), "szSiteName", "n");
-    settings.Set(Site(1), "szFTPLocation", "host");
-    settings.Set(Site(1), "bAnonymousLogin", "0");
-    settings.Set(Site(1), "szFTPUsername", "u");
-    settings.Set(Site(1), "bProxy", "1");
-    settings.Set(Site(1), "szProxy", "p");
-    settings.Set(Site(1), "dwProxyPort", "1");
+    SetSites(settings,
+             {"S/uNumberOfSites=1", "1/bSiteEnabled=1", "1/uUpdateFrom=2", "1/szSiteName=n", "1/szFTPLocation=host",
+              "1/bAnonymousLogin=0", "1/szFTPUsername=u", "1/bProxy=1", "1/szProxy=p", "1/dwProxyPort=1"});
     EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings, 4321), "AutoUpdate", gen.script.c_str()),
               qri::kGenerated);
     ASSERT_GT(settings.Calls().size(), 20u);
+    qritest::ExpectTaskReads(settings, 4321);
     for (const qritest::ReadCall &call : settings.Calls()) {
-        std::string what = call.section + "/" + call.key;
-        EXPECT_EQ(call.reader, "task") << what;
-        EXPECT_EQ(call.taskData, settings.TaskData()) << what;
-        EXPECT_EQ(call.taskDataSize, 4321u) << what;
-        EXPECT_EQ(call.valueKind, RXPLUGIN_VALUE_TEXT) << what;
-        EXPECT_EQ(call.capacity, qri::kSettingCapacity) << what;
+        EXPECT_EQ(call.valueKind, RXPLUGIN_VALUE_TEXT) << call.section << "/" << call.key;
+        EXPECT_EQ(call.capacity, qri::kSettingCapacity) << call.section << "/" << call.key;
     }
 }
 
 TEST(GenerateScript, PolicyReaderIsNeverAskedForTheTaskName)
 {
     for (const char *module : {"MSI", "Fenwa", "Master"}) {
+        SCOPED_TRACE(module);
         Generation gen;
         FakeSettings settings;
         settings.Set("Task", "TaskName", "must not appear");
@@ -246,11 +222,10 @@ TEST(GenerateScript, PolicyReaderIsNeverAskedForTheTaskName)
         settings.Set(std::string(module) + " Update Site1", "bSiteEnabled", "1");
         settings.Set(std::string(module) + " Update Site1", "uUpdateFrom", "3");
         char softwareId[] = "SW-PRODUCT";
-        EXPECT_EQ(qri::GenerateScript(qritest::PolicySource(softwareId), module, gen.script.c_str()), qri::kGenerated)
-            << module;
-        ASSERT_FALSE(settings.Calls().empty()) << module;
+        EXPECT_EQ(qri::GenerateScript(qritest::PolicySource(softwareId), module, gen.script.c_str()), qri::kGenerated);
+        ASSERT_FALSE(settings.Calls().empty());
         for (const qritest::ReadCall &call : settings.Calls()) {
-            std::string what = std::string(module) + ": " + call.section + "/" + call.key;
+            std::string what = call.section + "/" + call.key;
             EXPECT_EQ(call.reader, "policy") << what;
             EXPECT_NE(call.section, "Task") << what;
             EXPECT_NE(call.key, "TaskName") << what;
@@ -260,7 +235,7 @@ TEST(GenerateScript, PolicyReaderIsNeverAskedForTheTaskName)
                 EXPECT_EQ(call.capacity, qri::kSettingCapacity) << what;
             }
         }
-        EXPECT_EQ(ReadFileBytes(gen.script).find("TaskName"), std::string::npos) << module;
+        EXPECT_EQ(gen.Bytes().find("TaskName"), std::string::npos);
     }
 }
 
@@ -270,8 +245,8 @@ TEST(GenerateScript, MissingTaskNameWritesNoLineAndNoMessage)
     FakeSettings settings;
     settings.Set(kSitesGeneral, "uNumberOfSites", "0");
     TraceCapture trace;
-    EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str()), qri::kGenerated);
-    EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate") + BareOptions("UPD4C1.tmp"));
+    EXPECT_EQ(gen.AutoUpdate(settings), qri::kGenerated);
+    EXPECT_EQ(gen.Bytes(), gen.BareAutoUpdate());
     ASSERT_GE(trace.Messages().size(), 3u);
     EXPECT_EQ(trace.Messages()[1], ReadingOptionsMessage(kGeneral));
     EXPECT_EQ(trace.Messages()[2], ReadingMessage("bRenameExisting", kGeneral));
@@ -284,21 +259,16 @@ TEST(GenerateScript, MissingTaskNameWritesNoLineAndNoMessage)
 TEST(GenerateScript, AnyNonZeroReaderResultIsFound)
 {
     for (int found : {2, -1}) {
+        SCOPED_TRACE(found);
         Generation gen;
         FakeSettings settings;
         settings.SetFoundResult(found);
         settings.Set("Task", "TaskName", "T");
         settings.Set(kGeneral, "bForceUpdate", "1");
-        settings.Set(kSitesGeneral, "uNumberOfSites", "1");
-        settings.Set(Site(1), "bSiteEnabled", "1");
-        settings.Set(Site(1), "uUpdateFrom", "0");
-        settings.Set(Site(1), "szSiteName", "S");
-        EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str()), qri::kGenerated)
-            << found;
-        EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate") + BareOptions("UPD4C1.tmp") +
-                                                 "\r\n\tset TaskName=T\r\n\tset ForceUpdate=TRUE"
-                                                 "\r\n\r\n[Connection_1]\r\n\tConnectionName  S\r\n")
-            << found;
+        SetSites(settings, {"S/uNumberOfSites=1", "1/bSiteEnabled=1", "1/uUpdateFrom=0", "1/szSiteName=S"});
+        EXPECT_EQ(gen.AutoUpdate(settings), qri::kGenerated);
+        EXPECT_EQ(gen.Bytes(), gen.BareAutoUpdate("\r\n\tset TaskName=T\r\n\tset ForceUpdate=TRUE"
+                                                  "\r\n\r\n[Connection_1]\r\n\tConnectionName  S\r\n"));
     }
 }
 
@@ -356,6 +326,7 @@ TEST(GenerateScript, ModuleNameInOtherCase)
         {"REPLICATE", "Replicate"},   {"mASTER", "Master"}, {"Msi", "MSI"},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.passed);
         Generation gen;
         FakeSettings settings;
         std::string module = c.module;
@@ -364,22 +335,17 @@ TEST(GenerateScript, ModuleNameInOtherCase)
         settings.Set(module + " Update Site1", "uUpdateFrom", "3");
         char softwareId[] = "SW-PRODUCT";
         TraceCapture trace;
-        EXPECT_EQ(qri::GenerateScript(qritest::PolicySource(softwareId), c.passed, gen.script.c_str()), qri::kGenerated)
-            << c.passed;
-        std::string expected = gen.Generic(module) + BareOptions("UPD4C1.tmp");
-        if (module == "Master") {
-            expected += "\r\n\tset MSIScriptName=";
-        } else {
-            expected += "\r\n\r\n[Connection_1]";
-        }
-        EXPECT_EQ(ReadFileBytes(gen.script).substr(0, expected.size()), expected) << c.passed;
-        ASSERT_GE(trace.Messages().size(), 2u) << c.passed;
-        EXPECT_EQ(trace.Messages()[0], CopiedMessage(c.passed, gen.script)) << c.passed;
-        EXPECT_EQ(trace.Messages()[1], ReadingOptionsMessage(module + " General")) << c.passed;
+        EXPECT_EQ(qri::GenerateScript(qritest::PolicySource(softwareId), c.passed, gen.script.c_str()),
+                  qri::kGenerated);
+        std::string expected = gen.Generic(module) + BareOptions("UPD4C1.tmp") +
+                               (module == "Master" ? "\r\n\tset MSIScriptName=" : "\r\n\r\n[Connection_1]");
+        EXPECT_EQ(gen.Bytes().substr(0, expected.size()), expected);
+        ASSERT_GE(trace.Messages().size(), 2u);
+        EXPECT_EQ(trace.Messages()[0], CopiedMessage(c.passed, gen.script));
+        EXPECT_EQ(trace.Messages()[1], ReadingOptionsMessage(module + " General"));
         for (const qritest::ReadCall &call : settings.Calls()) {
             if (call.valueKind == RXPLUGIN_VALUE_TEXT) {
-                EXPECT_EQ(call.section.compare(0, module.size() + 1, module + " "), 0)
-                    << c.passed << ": " << call.section;
+                EXPECT_EQ(call.section.compare(0, module.size() + 1, module + " "), 0) << call.section;
             }
         }
     }
@@ -419,8 +385,8 @@ TEST(GenerateScript, ExistingTargetIsReplacedByTheGenericScript)
     WriteFileBytes(gen.script, std::string(4096, 'o') + "\r\nold script\r\n");
     FakeSettings settings;
     settings.Set(kSitesGeneral, "uNumberOfSites", "0");
-    EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str()), qri::kGenerated);
-    EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate") + BareOptions("UPD4C1.tmp"));
+    EXPECT_EQ(gen.AutoUpdate(settings), qri::kGenerated);
+    EXPECT_EQ(gen.Bytes(), gen.BareAutoUpdate());
 }
 
 // The generic script cannot be copied: the generator sends its messages,
@@ -446,6 +412,7 @@ TEST(GenerateScript, GenericScriptNotCopied)
     };
     const std::string before = "left by the caller\r\n";
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         Generation gen;
         std::string target = gen.script;
         switch (c.setup) {
@@ -471,45 +438,36 @@ TEST(GenerateScript, GenericScriptNotCopied)
         TraceCapture trace;
 
         EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), c.module, target.c_str()),
-                  qri::kGenerateNoGenericScript)
-            << c.name;
+                  qri::kGenerateNoGenericScript);
 
-        std::vector<std::string> expected;
+        Messages expected;
         if (c.noDirectoryFor != nullptr)
             expected.push_back(NoDirectoryMessage(c.noDirectoryFor));
         expected.push_back(CopyErrorMessage(c.module, target));
         expected.push_back(NoGenericScriptMessage(target, c.module));
-        EXPECT_EQ(trace.Messages(), expected) << c.name;
+        EXPECT_EQ(trace.Messages(), expected);
         if (c.setup == Setup::TargetInMissingDirectory)
-            EXPECT_FALSE(qritest::PathExists(target)) << c.name;
+            EXPECT_FALSE(qritest::PathExists(target));
         else
-            EXPECT_EQ(ReadFileBytes(target), before) << c.name;
-        EXPECT_TRUE(settings.Calls().empty()) << c.name;
+            EXPECT_EQ(ReadFileBytes(target), before);
+        EXPECT_TRUE(settings.Calls().empty());
     }
 }
 
 TEST(CopyGenericScript, CopiesTheModulesGenericScript)
 {
     for (const char *module : {"AutoUpdate", "MSI", "Fenwa", "Replicate", "Master"}) {
+        SCOPED_TRACE(module);
         Generation gen;
         TraceCapture trace;
-        EXPECT_EQ(qri::CopyGenericScript(module, gen.script.c_str()), 1) << module;
-        EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic(module)) << module;
-        EXPECT_EQ(trace.Messages(), std::vector<std::string>{CopiedMessage(module, gen.script)}) << module;
+        EXPECT_EQ(qri::CopyGenericScript(module, gen.script.c_str()), 1);
+        EXPECT_EQ(gen.Bytes(), gen.Generic(module));
+        EXPECT_EQ(trace.Messages(), Messages{CopiedMessage(module, gen.script)});
     }
     Generation gen;
     TraceCapture trace;
     EXPECT_EQ(qri::CopyGenericScript("Setup", gen.script.c_str()), 0);
-    EXPECT_EQ(trace.Messages(), std::vector<std::string>{CopyErrorMessage("Setup", gen.script)});
-}
-
-// A path of exactly `length` characters: a new directory inside base.
-std::string DirectoryOfLength(const qritest::ScratchDir &base, std::size_t length)
-{
-    std::string path = base.Path() + "\\";
-    path += std::string(length - path.size(), 'd');
-    EXPECT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << "cannot create a directory of " << length;
-    return path;
+    EXPECT_EQ(trace.Messages(), Messages{CopyErrorMessage("Setup", gen.script)});
 }
 
 // The source path is the installer directory, a backslash and the generic
@@ -517,27 +475,21 @@ std::string DirectoryOfLength(const qritest::ScratchDir &base, std::size_t lengt
 // file, so one that does not fit fails the copy.
 TEST(GenerateScript, GenericScriptPathThatDoesNotFitFailsTheCopy)
 {
-    qritest::ScratchInstallerKey key;
-    qritest::ScratchDir base("long");
     {
         // 244 + 1 + 14 = 259 characters: fits.
-        std::string directory = DirectoryOfLength(base, 244);
-        WriteFileBytes(directory + "\\AutoUpdate.gen", "generic\r\n");
-        key.SetText("Installation Directory", directory);
-        std::string target = directory + "\\UPD1.tmp";
+        qritest::LongInstallerFixture installer(244);
+        std::string target = installer.Directory() + "\\UPD1.tmp";
         FakeSettings settings;
         settings.Set(kSitesGeneral, "uNumberOfSites", "0");
         EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", target.c_str()), qri::kGenerated);
-        EXPECT_EQ(ReadFileBytes(target), "generic\r\n" + BareOptions("UPD1.tmp"));
+        EXPECT_EQ(ReadFileBytes(target), InstallerFixture::GenericContent("AutoUpdate") + BareOptions("UPD1.tmp"));
     }
     {
         // 245 + 1 + 14 = 260 characters: one too many. Cut to fit it would
         // name AutoUpdate.ge, which is there.
-        std::string directory = DirectoryOfLength(base, 245);
-        WriteFileBytes(directory + "\\AutoUpdate.ge", "decoy\r\n");
-        WriteFileBytes(directory + "\\AutoUpdate.gen", "generic\r\n");
-        key.SetText("Installation Directory", directory);
-        std::string target = directory + "\\UPD1.tmp";
+        qritest::LongInstallerFixture installer(245);
+        WriteFileBytes(installer.Directory() + "\\AutoUpdate.ge", "decoy\r\n");
+        std::string target = installer.Directory() + "\\UPD1.tmp";
         WriteFileBytes(target, "");
         FakeSettings settings;
         TraceCapture trace;
@@ -545,20 +497,15 @@ TEST(GenerateScript, GenericScriptPathThatDoesNotFitFailsTheCopy)
                   qri::kGenerateNoGenericScript);
         EXPECT_EQ(ReadFileBytes(target), "");
         // Both messages are longer than the trace buffer and arrive cut to fit.
-        EXPECT_EQ(trace.Messages(),
-                  (std::vector<std::string>{CopyErrorMessage("AutoUpdate", target).substr(0, 259),
-                                            NoGenericScriptMessage(target, "AutoUpdate").substr(0, 259)}));
+        EXPECT_EQ(trace.Messages(), (Messages{CopyErrorMessage("AutoUpdate", target).substr(0, 259),
+                                              NoGenericScriptMessage(target, "AutoUpdate").substr(0, 259)}));
     }
 }
 
 TEST(GenerateScript, LongMessagesAreCutToTheTraceBuffer)
 {
-    qritest::ScratchInstallerKey key;
-    qritest::ScratchDir base("long");
-    std::string directory = DirectoryOfLength(base, 230);
-    WriteFileBytes(directory + "\\MSI.gen", "generic\r\n");
-    key.SetText("Installation Directory", directory);
-    std::string target = directory + "\\" + std::string(20, 'n') + ".tmp";
+    qritest::LongInstallerFixture installer(230);
+    std::string target = installer.Directory() + "\\" + std::string(20, 'n') + ".tmp";
     FakeSettings settings;
     settings.Set("MSI Sites General", "uNumberOfSites", "0");
     char softwareId[] = "SW";
@@ -569,7 +516,8 @@ TEST(GenerateScript, LongMessagesAreCutToTheTraceBuffer)
     ASSERT_GT(copied.size(), 259u);
     EXPECT_EQ(trace.Messages()[0], copied.substr(0, 259));
     EXPECT_EQ(trace.Messages().back(), kGeneratedMessage);
-    EXPECT_EQ(ReadFileBytes(target), "generic\r\n" + BareOptions(std::string(20, 'n') + ".tmp"));
+    EXPECT_EQ(ReadFileBytes(target),
+              InstallerFixture::GenericContent("MSI") + BareOptions(std::string(20, 'n') + ".tmp"));
 }
 
 // Every stream of the C runtime in use: the copy (a Win32 call) still works,
@@ -608,13 +556,12 @@ TEST(GenerateScript, ScriptThatCannotBeOpenedForAppending)
     {
         StreamsExhausted exhausted(gen.installer.directory.Join("MSI.gen"));
         ASSERT_TRUE(exhausted.Reached());
-        result = qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str());
+        result = gen.AutoUpdate(settings);
     }
     EXPECT_EQ(result, qri::kGenerateFailed);
-    EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate"));
-    EXPECT_EQ(trace.Messages(),
-              (std::vector<std::string>{CopiedMessage("AutoUpdate", gen.script),
-                                        "\nFile " + gen.script + " could not be opened\n", kGenerationErrorMessage}));
+    EXPECT_EQ(gen.Bytes(), gen.Generic("AutoUpdate"));
+    EXPECT_EQ(trace.Messages(), (Messages{CopiedMessage("AutoUpdate", gen.script),
+                                          "\nFile " + gen.script + " could not be opened\n", kGenerationErrorMessage}));
     EXPECT_TRUE(settings.Calls().empty());
 }
 
@@ -623,184 +570,96 @@ TEST(GenerateScript, ScriptThatCannotBeOpenedForAppending)
 // messages from its reading message on.
 TEST(GenerateScript, SiteLoop)
 {
-    using Values = std::vector<std::tuple<std::string, std::string, std::string>>;
-    const std::string sg = kSitesGeneral;
-    const std::string s1 = Site(1), s2 = Site(2), s3 = Site(3);
-    auto reading = [](const std::string &key, const std::string &section) { return ReadingMessage(key, section); };
     struct Case {
         const char *name;
-        Values values;
+        std::vector<std::string> values;
         std::string appended;
         int result;
         std::vector<std::string> reads;
-        std::vector<std::string> messages;
+        std::string last = ""; // sent before the outcome, if any
     };
     const Case cases[] = {
-        {"uNumberOfSites missing",
-         {},
-         "",
-         0,
-         {sg + "/uNumberOfSites"},
-         {reading("uNumberOfSites", sg), CannotContinueMessage(sg), kGenerationErrorMessage}},
-        {"uNumberOfSites 0",
-         {{sg, "uNumberOfSites", "0"}, {s1, "bSiteEnabled", "1"}},
-         "",
-         1,
-         {sg + "/uNumberOfSites"},
-         {reading("uNumberOfSites", sg), kGeneratedMessage}},
-        {"uNumberOfSites -2",
-         {{sg, "uNumberOfSites", "-2"}, {s1, "bSiteEnabled", "1"}},
-         "",
-         1,
-         {sg + "/uNumberOfSites"},
-         {reading("uNumberOfSites", sg), kGeneratedMessage}},
-        {"uNumberOfSites without digits",
-         {{sg, "uNumberOfSites", "two"}, {s1, "bSiteEnabled", "1"}},
-         "",
-         1,
-         {sg + "/uNumberOfSites"},
-         {reading("uNumberOfSites", sg), kGeneratedMessage}},
+        {"uNumberOfSites missing", {}, "", 0, {"S/uNumberOfSites"}, CannotContinueMessage(kSitesGeneral)},
+        {"uNumberOfSites 0", {"S/uNumberOfSites=0", "1/bSiteEnabled=1"}, "", 1, {"S/uNumberOfSites"}},
+        {"uNumberOfSites -2", {"S/uNumberOfSites=-2", "1/bSiteEnabled=1"}, "", 1, {"S/uNumberOfSites"}},
+        {"uNumberOfSites without digits", {"S/uNumberOfSites=two", "1/bSiteEnabled=1"}, "", 1, {"S/uNumberOfSites"}},
         {"three sites, the first disabled",
-         {{sg, "uNumberOfSites", "3"},
-          {s1, "bSiteEnabled", "0"},
-          {s1, "uUpdateFrom", "3"},
-          {s2, "bSiteEnabled", "1"},
-          {s2, "uUpdateFrom", "3"},
-          {s2, "szSiteName", "Two"},
-          {s3, "bSiteEnabled", "1"},
-          {s3, "uUpdateFrom", "1"},
-          {s3, "szSiteName", "Three"},
-          {s3, "szUNCLocation", "D:\\three\\"},
-          {s3, "bAnonymousLogin", "1"}},
+         {"S/uNumberOfSites=3", "1/bSiteEnabled=0", "1/uUpdateFrom=3", "2/bSiteEnabled=1", "2/uUpdateFrom=3",
+          "2/szSiteName=Two", "3/bSiteEnabled=1", "3/uUpdateFrom=1", "3/szSiteName=Three",
+          "3/szUNCLocation=D:\\three\\", "3/bAnonymousLogin=1"},
          "\n\n[Connection_1]\n\tConnectionName  Two\n\n\n[Connection_2]\n\tConnectionName  Three\n\n\tLOCAL D:\\three",
          1,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s2 + "/bSiteEnabled", s2 + "/uUpdateFrom", s2 + "/szSiteName",
-          s3 + "/bSiteEnabled", s3 + "/uUpdateFrom", s3 + "/szSiteName", s3 + "/szUNCLocation",
-          s3 + "/bAnonymousLogin"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("bSiteEnabled", s2),
-          reading("uUpdateFrom", s2), reading("bSiteEnabled", s3), reading("uUpdateFrom", s3),
-          reading("szUNCLocation", s3), reading("bAnonymousLogin", s3), kGeneratedMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "2/bSiteEnabled", "2/uUpdateFrom", "2/szSiteName", "3/bSiteEnabled",
+          "3/uUpdateFrom", "3/szSiteName", "3/szUNCLocation", "3/bAnonymousLogin"}},
         {"bSiteEnabled: any number but 0 enables",
-         {{sg, "uNumberOfSites", "3"},
-          {s1, "bSiteEnabled", "yes"},
-          {s2, "bSiteEnabled", "-1"},
-          {s2, "uUpdateFrom", "3"},
-          {s3, "bSiteEnabled", " 2"},
-          {s3, "uUpdateFrom", "3"}},
+         {"S/uNumberOfSites=3", "1/bSiteEnabled=yes", "2/bSiteEnabled=-1", "2/uUpdateFrom=3", "3/bSiteEnabled= 2",
+          "3/uUpdateFrom=3"},
          "\n\n[Connection_1]\n\n[Connection_2]",
          1,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s2 + "/bSiteEnabled", s2 + "/uUpdateFrom", s2 + "/szSiteName",
-          s3 + "/bSiteEnabled", s3 + "/uUpdateFrom", s3 + "/szSiteName"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("bSiteEnabled", s2),
-          reading("uUpdateFrom", s2), reading("bSiteEnabled", s3), reading("uUpdateFrom", s3), kGeneratedMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "2/bSiteEnabled", "2/uUpdateFrom", "2/szSiteName", "3/bSiteEnabled",
+          "3/uUpdateFrom", "3/szSiteName"}},
         {"bSiteEnabled missing for site 2 of 3",
-         {{sg, "uNumberOfSites", "3"},
-          {s1, "bSiteEnabled", "1"},
-          {s1, "uUpdateFrom", "3"},
-          {s1, "szSiteName", "One"},
-          {s3, "bSiteEnabled", "1"},
-          {s3, "uUpdateFrom", "3"}},
+         {"S/uNumberOfSites=3", "1/bSiteEnabled=1", "1/uUpdateFrom=3", "1/szSiteName=One", "3/bSiteEnabled=1",
+          "3/uUpdateFrom=3"},
          "\n\n[Connection_1]\n\tConnectionName  One\n",
          0,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s1 + "/uUpdateFrom", s1 + "/szSiteName", s2 + "/bSiteEnabled"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("uUpdateFrom", s1),
-          reading("bSiteEnabled", s2), kGenerationErrorMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "1/uUpdateFrom", "1/szSiteName", "2/bSiteEnabled"}},
         {"uUpdateFrom missing: the header alone, then the next site",
-         {{sg, "uNumberOfSites", "2"},
-          {s1, "bSiteEnabled", "1"},
-          {s1, "szSiteName", "One"},
-          {s2, "bSiteEnabled", "1"},
-          {s2, "uUpdateFrom", "3"},
-          {s2, "szSiteName", "Two"}},
+         {"S/uNumberOfSites=2", "1/bSiteEnabled=1", "1/szSiteName=One", "2/bSiteEnabled=1", "2/uUpdateFrom=3",
+          "2/szSiteName=Two"},
          "\n\n[Connection_1]\n\n[Connection_2]\n\tConnectionName  Two\n",
          1,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s1 + "/uUpdateFrom", s2 + "/bSiteEnabled", s2 + "/uUpdateFrom",
-          s2 + "/szSiteName"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("uUpdateFrom", s1),
-          reading("bSiteEnabled", s2), reading("uUpdateFrom", s2), kGeneratedMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "1/uUpdateFrom", "2/bSiteEnabled", "2/uUpdateFrom", "2/szSiteName"}},
         {"uUpdateFrom 0 and 3 write no site lines",
-         {{sg, "uNumberOfSites", "2"},
-          {s1, "bSiteEnabled", "1"},
-          {s1, "uUpdateFrom", "0"},
-          {s1, "szSiteName", "Zero"},
-          {s1, "szFTPLocation", "host"},
-          {s1, "szUNCLocation", "D:\\u"},
-          {s2, "bSiteEnabled", "1"},
-          {s2, "uUpdateFrom", "3"},
-          {s2, "szSiteName", "Three"}},
+         {"S/uNumberOfSites=2", "1/bSiteEnabled=1", "1/uUpdateFrom=0", "1/szSiteName=Zero", "1/szFTPLocation=host",
+          "1/szUNCLocation=D:\\u", "2/bSiteEnabled=1", "2/uUpdateFrom=3", "2/szSiteName=Three"},
          "\n\n[Connection_1]\n\tConnectionName  Zero\n\n\n[Connection_2]\n\tConnectionName  Three\n",
          1,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s1 + "/uUpdateFrom", s1 + "/szSiteName", s2 + "/bSiteEnabled",
-          s2 + "/uUpdateFrom", s2 + "/szSiteName"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("uUpdateFrom", s1),
-          reading("bSiteEnabled", s2), reading("uUpdateFrom", s2), kGeneratedMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "1/uUpdateFrom", "1/szSiteName", "2/bSiteEnabled", "2/uUpdateFrom",
+          "2/szSiteName"}},
         {"szSiteName missing",
-         {{sg, "uNumberOfSites", "1"},
-          {s1, "bSiteEnabled", "1"},
-          {s1, "uUpdateFrom", " 2 (FTP)"},
-          {s1, "szFTPLocation", "host\\pub"},
-          {s1, "bAnonymousLogin", "1"},
-          {s1, "bProxy", "0"}},
+         {"S/uNumberOfSites=1", "1/bSiteEnabled=1", "1/uUpdateFrom= 2 (FTP)", "1/szFTPLocation=host\\pub",
+          "1/bAnonymousLogin=1", "1/bProxy=0"},
          "\n\n[Connection_1]\n\tFTP host, pub, passive",
          1,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s1 + "/uUpdateFrom", s1 + "/szSiteName", s1 + "/szFTPLocation",
-          s1 + "/bAnonymousLogin", s1 + "/bProxy"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("uUpdateFrom", s1),
-          reading("szFTPLocation", s1), reading("bAnonymousLogin", s1), reading("bProxy", s1), kGeneratedMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "1/uUpdateFrom", "1/szSiteName", "1/szFTPLocation", "1/bAnonymousLogin",
+          "1/bProxy"}},
         {"site writer gives up before writing, site 1 of 2",
-         {{sg, "uNumberOfSites", "2"},
-          {s1, "bSiteEnabled", "1"},
-          {s1, "uUpdateFrom", "2"},
-          {s1, "szSiteName", "One"},
-          {s2, "bSiteEnabled", "1"},
-          {s2, "uUpdateFrom", "3"}},
+         {"S/uNumberOfSites=2", "1/bSiteEnabled=1", "1/uUpdateFrom=2", "1/szSiteName=One", "2/bSiteEnabled=1",
+          "2/uUpdateFrom=3"},
          "\n\n[Connection_1]\n\tConnectionName  One\n",
          0,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s1 + "/uUpdateFrom", s1 + "/szSiteName", s1 + "/szFTPLocation"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("uUpdateFrom", s1),
-          reading("szFTPLocation", s1), NotFoundMessage("szFTPLocation", s1), kGenerationErrorMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "1/uUpdateFrom", "1/szSiteName", "1/szFTPLocation"},
+         NotFoundMessage("szFTPLocation", Site(1))},
         {"site writer gives up after its first line, site 1 of 2",
-         {{sg, "uNumberOfSites", "2"},
-          {s1, "bSiteEnabled", "1"},
-          {s1, "uUpdateFrom", "1"},
-          {s1, "szSiteName", "One"},
-          {s1, "szUNCLocation", "\\\\srv\\share"},
-          {s2, "bSiteEnabled", "1"},
-          {s2, "uUpdateFrom", "3"}},
+         {"S/uNumberOfSites=2", "1/bSiteEnabled=1", "1/uUpdateFrom=1", "1/szSiteName=One",
+          "1/szUNCLocation=\\\\srv\\share", "2/bSiteEnabled=1", "2/uUpdateFrom=3"},
          "\n\n[Connection_1]\n\tConnectionName  One\n\n\tUNC srv, share, ",
          0,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s1 + "/uUpdateFrom", s1 + "/szSiteName", s1 + "/szUNCLocation",
-          s1 + "/bAnonymousLogin"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("uUpdateFrom", s1),
-          reading("szUNCLocation", s1), reading("bAnonymousLogin", s1), NotFoundMessage("bAnonymousLogin", s1),
-          kGenerationErrorMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "1/uUpdateFrom", "1/szSiteName", "1/szUNCLocation",
+          "1/bAnonymousLogin"},
+         NotFoundMessage("bAnonymousLogin", Site(1))},
         {"site writer gives up on site 2 of 2",
-         {{sg, "uNumberOfSites", "2"},
-          {s1, "bSiteEnabled", "1"},
-          {s1, "uUpdateFrom", "3"},
-          {s2, "bSiteEnabled", "1"},
-          {s2, "uUpdateFrom", "2"},
-          {s2, "szFTPLocation", "host"}},
+         {"S/uNumberOfSites=2", "1/bSiteEnabled=1", "1/uUpdateFrom=3", "2/bSiteEnabled=1", "2/uUpdateFrom=2",
+          "2/szFTPLocation=host"},
          "\n\n[Connection_1]\n\n[Connection_2]\n\tFTP host, , passive",
          0,
-         {sg + "/uNumberOfSites", s1 + "/bSiteEnabled", s1 + "/uUpdateFrom", s1 + "/szSiteName", s2 + "/bSiteEnabled",
-          s2 + "/uUpdateFrom", s2 + "/szSiteName", s2 + "/szFTPLocation", s2 + "/bAnonymousLogin"},
-         {reading("uNumberOfSites", sg), reading("bSiteEnabled", s1), reading("uUpdateFrom", s1),
-          reading("bSiteEnabled", s2), reading("uUpdateFrom", s2), reading("szFTPLocation", s2),
-          reading("bAnonymousLogin", s2), NotFoundMessage("bAnonymousLogin", s2), kGenerationErrorMessage}},
+         {"S/uNumberOfSites", "1/bSiteEnabled", "1/uUpdateFrom", "1/szSiteName", "2/bSiteEnabled", "2/uUpdateFrom",
+          "2/szSiteName", "2/szFTPLocation", "2/bAnonymousLogin"},
+         NotFoundMessage("bAnonymousLogin", Site(2))},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         Generation gen;
         FakeSettings settings;
-        for (const auto &value : c.values)
-            settings.Set(std::get<0>(value), std::get<1>(value), std::get<2>(value));
+        SetSites(settings, c.values);
         TraceCapture trace;
-        EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str()), c.result)
-            << c.name;
-        EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate") + BareOptions("UPD4C1.tmp") + Crlf(c.appended))
-            << c.name;
-        EXPECT_EQ(ReadsFrom(settings, sg + "/uNumberOfSites"), c.reads) << c.name;
-        EXPECT_EQ(MessagesFrom(trace.Messages(), reading("uNumberOfSites", sg)), c.messages) << c.name;
+        EXPECT_EQ(gen.AutoUpdate(settings), c.result);
+        EXPECT_EQ(gen.Bytes(), gen.BareAutoUpdate(Crlf(c.appended)));
+        const std::vector<std::string> reads = SiteSettings(c.reads);
+        EXPECT_EQ(ReadsFrom(settings, SiteSetting("S/uNumberOfSites")), reads);
+        EXPECT_EQ(MessagesFrom(trace.Messages(), ReadingMessage("uNumberOfSites", kSitesGeneral)),
+                  SiteLoopMessages(reads, c.last, c.result));
     }
 }
 
@@ -816,12 +675,12 @@ TEST(GenerateScript, ConnectionNumbersRunWithoutGaps)
         settings.Set(Site(site), "uUpdateFrom", "3");
         settings.Set(Site(site), "szSiteName", "site " + std::to_string(site));
     }
-    EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str()), qri::kGenerated);
+    EXPECT_EQ(gen.AutoUpdate(settings), qri::kGenerated);
     std::string expected;
     for (int connection = 1; connection <= 4; ++connection)
         expected += "\n\n[Connection_" + std::to_string(connection) + "]\n\tConnectionName  site " +
                     std::to_string(connection * 3) + "\n";
-    EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate") + BareOptions("UPD4C1.tmp") + Crlf(expected));
+    EXPECT_EQ(gen.Bytes(), gen.BareAutoUpdate(Crlf(expected)));
     std::vector<std::string> keys = settings.ReadKeys();
     EXPECT_NE(std::find(keys.begin(), keys.end(), Site(12) + "/bSiteEnabled"), keys.end());
     EXPECT_EQ(std::find(keys.begin(), keys.end(), Site(13) + "/bSiteEnabled"), keys.end());
@@ -832,7 +691,7 @@ TEST(GenerateScript, ConnectionNumbersRunWithoutGaps)
 TEST(GenerateScript, SettingSourceWithBothOrNeitherReader)
 {
     for (bool both : {true, false}) {
-        const char *name = both ? "both" : "neither";
+        SCOPED_TRACE(both ? "both" : "neither");
         Generation gen;
         FakeSettings settings;
         settings.Set("Task", "TaskName", "T");
@@ -842,19 +701,15 @@ TEST(GenerateScript, SettingSourceWithBothOrNeitherReader)
                                      both ? FakeSettings::PolicyReader : nullptr,
                                      both ? settings.TaskData() : softwareId, 0};
         TraceCapture trace;
-        EXPECT_EQ(qri::GenerateScript(source, "AutoUpdate", gen.script.c_str()), qri::kGenerateFailed) << name;
-        EXPECT_EQ(ReadFileBytes(gen.script),
-                  gen.Generic("AutoUpdate") + BareOptions("UPD4C1.tmp") + (both ? "\r\n\tset TaskName=T" : ""))
-            << name;
-        EXPECT_EQ(settings.ReadKeys(), both ? std::vector<std::string>{"Task/TaskName"} : std::vector<std::string>{})
-            << name;
+        EXPECT_EQ(qri::GenerateScript(source, "AutoUpdate", gen.script.c_str()), qri::kGenerateFailed);
+        EXPECT_EQ(gen.Bytes(), gen.BareAutoUpdate(both ? "\r\n\tset TaskName=T" : ""));
+        EXPECT_EQ(settings.ReadKeys(), both ? std::vector<std::string>{"Task/TaskName"} : std::vector<std::string>{});
         // Copied, reading options, 15 options with their not-found messages,
         // uNumberOfSites, can't continue, generation error.
-        EXPECT_EQ(trace.Messages().size(), 35u) << name;
+        EXPECT_EQ(trace.Messages().size(), 35u);
         EXPECT_EQ(MessagesFrom(trace.Messages(), ReadingMessage("uNumberOfSites", kSitesGeneral)),
-                  (std::vector<std::string>{ReadingMessage("uNumberOfSites", kSitesGeneral),
-                                            CannotContinueMessage(kSitesGeneral), kGenerationErrorMessage}))
-            << name;
+                  (Messages{ReadingMessage("uNumberOfSites", kSitesGeneral), CannotContinueMessage(kSitesGeneral),
+                            kGenerationErrorMessage}));
     }
 }
 
@@ -864,15 +719,12 @@ TEST(GenerateScript, UnterminatedTextStaysWithinItsBuffer)
     FakeSettings settings;
     settings.SetUnterminated("Task", "TaskName");
     settings.SetUnterminated(kGeneral, "szLocalUnpackDir");
-    settings.Set(kSitesGeneral, "uNumberOfSites", "1");
-    settings.Set(Site(1), "bSiteEnabled", "1");
-    settings.Set(Site(1), "uUpdateFrom", "3");
+    SetSites(settings, {"S/uNumberOfSites=1", "1/bSiteEnabled=1", "1/uUpdateFrom=3"});
     settings.SetUnterminated(Site(1), "szSiteName");
-    EXPECT_EQ(qri::GenerateScript(qritest::TaskSource(settings), "AutoUpdate", gen.script.c_str()), qri::kGenerated);
+    EXPECT_EQ(gen.AutoUpdate(settings), qri::kGenerated);
     const std::string full(qri::kSettingCapacity - 1, 'x');
-    EXPECT_EQ(ReadFileBytes(gen.script), gen.Generic("AutoUpdate") + BareOptions("UPD4C1.tmp") +
-                                             "\r\n\tset TaskName=" + full + "\r\n\tset LocalUnpackDir=" + full +
-                                             "\r\n\r\n[Connection_1]\r\n\tConnectionName  " + full + "\r\n");
+    EXPECT_EQ(gen.Bytes(), gen.BareAutoUpdate("\r\n\tset TaskName=" + full + "\r\n\tset LocalUnpackDir=" + full +
+                                              "\r\n\r\n[Connection_1]\r\n\tConnectionName  " + full + "\r\n"));
 }
 
 } // namespace

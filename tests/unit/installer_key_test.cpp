@@ -83,14 +83,15 @@ TEST(PropertyReporter, KindDecidesCapacityAndFlag)
 
     qritest::PropertyRecorder recorder;
     int context = 0;
-    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Text", REG_SZ), 1);
-    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Number", REG_DWORD),
-              1);
-    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Text", REG_DWORD), 0)
-        << "4 bytes of room for a 5-byte text value";
-    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "Text", REG_BINARY), 0);
-    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, key, "General", "NoZero", REG_SZ), 1);
-    EXPECT_EQ(qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, nullptr, "General", "Text", REG_SZ), 0);
+    auto report = [&context](HKEY from, const char *name, DWORD type) {
+        return qri::ReportProperty(&context, qritest::PropertyRecorder::Sink, from, "General", name, type);
+    };
+    EXPECT_EQ(report(key, "Text", REG_SZ), 1);
+    EXPECT_EQ(report(key, "Number", REG_DWORD), 1);
+    EXPECT_EQ(report(key, "Text", REG_DWORD), 0) << "4 bytes of room for a 5-byte text value";
+    EXPECT_EQ(report(key, "Text", REG_BINARY), 0);
+    EXPECT_EQ(report(key, "NoZero", REG_SZ), 1);
+    EXPECT_EQ(report(nullptr, "Text", REG_SZ), 0);
     RegCloseKey(key);
 
     ASSERT_EQ(recorder.reports.size(), 3u);

@@ -16,10 +16,7 @@ namespace {
 
 using qritest::Crlf;
 using qritest::FakeSettings;
-using qritest::NotFoundMessage;
-using qritest::ReadingMessage;
-using qritest::ScriptFile;
-using qritest::TraceCapture;
+using qritest::WriterOutcome;
 
 constexpr char kGeneral[] = "AutoUpdate General";
 constexpr unsigned char kCanary = 0xbd;
@@ -44,35 +41,21 @@ struct SettingBuffer {
 
 enum class Walk { General, Groups, Both };
 
-struct WalkOutcome {
-    std::string text;
-    std::vector<std::string> messages;
-    std::vector<std::string> keys; // keys read, in order
-};
-
-WalkOutcome RunWalk(FakeSettings &settings, Walk walk, const qri::SettingSource &source)
+WriterOutcome RunWalk(const FakeSettings &settings, Walk walk, const qri::SettingSource &source)
 {
-    ScriptFile script;
     SettingBuffer setting;
-    TraceCapture trace;
-    if (walk != Walk::Groups)
-        qri::WriteGeneralOptions(script.Stream(), source, kGeneral, setting.bytes);
-    if (walk != Walk::General)
-        qri::WriteOptionGroups(script.Stream(), source, kGeneral, setting.bytes);
+    WriterOutcome out = qritest::RunOnScript(settings, kGeneral, [&](FILE *stream) {
+        if (walk != Walk::Groups)
+            qri::WriteGeneralOptions(stream, source, kGeneral, setting.bytes);
+        if (walk != Walk::General)
+            qri::WriteOptionGroups(stream, source, kGeneral, setting.bytes);
+        return 0;
+    });
     EXPECT_TRUE(setting.CanaryIntact()) << "setting buffer written past its capacity";
-    WalkOutcome outcome;
-    outcome.text = script.Bytes();
-    outcome.messages = trace.Messages();
-    for (const qritest::ReadCall &call : settings.Calls()) {
-        EXPECT_EQ(call.section, kGeneral) << call.key;
-        EXPECT_EQ(call.valueKind, RXPLUGIN_VALUE_TEXT) << call.key;
-        EXPECT_EQ(call.capacity, qri::kSettingCapacity) << call.key;
-        outcome.keys.push_back(call.key);
-    }
-    return outcome;
+    return out;
 }
 
-WalkOutcome RunWalk(FakeSettings &settings, Walk walk)
+WriterOutcome RunWalk(FakeSettings &settings, Walk walk)
 {
     return RunWalk(settings, walk, qritest::TaskSource(settings));
 }
@@ -80,13 +63,7 @@ WalkOutcome RunWalk(FakeSettings &settings, Walk walk)
 // The messages of a walk that read `keys` in order, `missing` among them absent.
 std::vector<std::string> MessagesFor(const std::vector<std::string> &keys, const std::set<std::string> &missing)
 {
-    std::vector<std::string> messages;
-    for (const std::string &key : keys) {
-        messages.push_back(ReadingMessage(key, kGeneral));
-        if (missing.count(key) != 0)
-            messages.push_back(NotFoundMessage(key, kGeneral));
-    }
-    return messages;
+    return qritest::ReadMessages(kGeneral, keys, missing);
 }
 
 // Keys and script variables are what the agent's settings and the installer
@@ -140,24 +117,9 @@ TEST(OptionTables, RowsNameTheSettingsAndScriptVariables)
 TEST(GeneralOptions, ReadsEveryRowInOrderAndWritesOneLineEach)
 {
     FakeSettings settings;
-    settings.Set(kGeneral, "bRenameExisting", "1");
-    settings.Set(kGeneral, "bRetrieveOnly", "0");
-    settings.Set(kGeneral, "bForceUpdate", "0");
-    settings.Set(kGeneral, "bLogToFile", "1");
-    settings.Set(kGeneral, "bExecAfterUpdate", "0");
-    settings.Set(kGeneral, "bUpdateIfNewEngine", "1");
-    settings.Set(kGeneral, "szLocalUnpackDir", "C:\\Temp\\Unpack\\");
-    settings.Set(kGeneral, "szReplicationDirectory", "");
-    WalkOutcome out = RunWalk(settings, Walk::General);
-
-    EXPECT_EQ(out.text, "\r\n\tset BackupDats=TRUE"
-                        "\r\n\tset RetrieveOnly=FALSE"
-                        "\r\n\tset ForceUpdate=FALSE"
-                        "\r\n\tset LogToFile=TRUE"
-                        "\r\n\tset RunProgram=FALSE"
-                        "\r\n\tset DoEngine=TRUE"
-                        "\r\n\tset LocalUnpackDir=C:\\Temp\\Unpack"
-                        "\r\n\tset ReplicationDirectory=");
+    qritest::SetAll(settings, kGeneral, qritest::kGeneralOptionValues);
+    WriterOutcome out = RunWalk(settings, Walk::General);
+    EXPECT_EQ(out.text, qritest::kGeneralOptionLines);
     const std::vector<std::string> keys = {"bRenameExisting",    "bRetrieveOnly",    "bForceUpdate",
                                            "bLogToFile",         "bLimitSize",       "bExecAfterUpdate",
                                            "bUpdateIfNewEngine", "szLocalUnpackDir", "szReplicationDirectory"};
@@ -177,7 +139,7 @@ TEST(GeneralOptions, SwitchValuesWriteTrueForAnyNonZeroNumber)
     for (const Case &c : cases) {
         FakeSettings settings;
         settings.Set(kGeneral, "bForceUpdate", c.value);
-        WalkOutcome out = RunWalk(settings, Walk::General);
+        WriterOutcome out = RunWalk(settings, Walk::General);
         EXPECT_EQ(out.text, std::string("\r\n\tset ForceUpdate=") + c.written) << "value '" << c.value << "'";
     }
 }
@@ -201,7 +163,7 @@ TEST(GeneralOptions, TextLosesOneTrailingBackslash)
         for (const char *key : {"szLocalUnpackDir", "szReplicationDirectory"}) {
             FakeSettings settings;
             settings.Set(kGeneral, key, c.value);
-            WalkOutcome out = RunWalk(settings, Walk::General);
+            WriterOutcome out = RunWalk(settings, Walk::General);
             std::string variable = key[2] == 'L' ? "LocalUnpackDir" : "ReplicationDirectory";
             EXPECT_EQ(out.text, "\r\n\tset " + variable + "=" + c.written) << key << " '" << c.value << "'";
         }
@@ -212,7 +174,7 @@ TEST(GeneralOptions, TextThatTheReaderLeftUnterminatedStaysInTheBuffer)
 {
     FakeSettings settings;
     settings.SetUnterminated(kGeneral, "szLocalUnpackDir");
-    WalkOutcome out = RunWalk(settings, Walk::General);
+    WriterOutcome out = RunWalk(settings, Walk::General);
     EXPECT_EQ(out.text, "\r\n\tset LocalUnpackDir=" + std::string(qri::kSettingCapacity - 1, 'x'));
 }
 
@@ -280,7 +242,7 @@ TEST(OptionGroups, WalkFollowsTheControllingSwitches)
             else
                 absent.insert(s.first);
         }
-        WalkOutcome out = RunWalk(settings, Walk::Groups);
+        WriterOutcome out = RunWalk(settings, Walk::Groups);
         EXPECT_EQ(out.keys, c.keys) << c.name;
         EXPECT_EQ(out.text, Crlf(c.text)) << c.name;
         EXPECT_EQ(out.messages, MessagesFor(c.keys, absent)) << c.name;
@@ -298,7 +260,7 @@ TEST(OptionGroups, OnlyASwitchOpensAGroup)
     settings.Set(kGeneral, "bVerboseLogging", "0");
     settings.Set(kGeneral, "bExecAfterUpdate", "0");
     settings.Set(kGeneral, "szShellScript", "1");
-    WalkOutcome out = RunWalk(settings, Walk::Groups);
+    WriterOutcome out = RunWalk(settings, Walk::Groups);
     EXPECT_EQ(out.text, "");
     EXPECT_EQ(out.keys, (std::vector<std::string>{"bLogToFile", "szLogFileName", "uMaxKiloBytes", "bVerboseLogging",
                                                   "bExecAfterUpdate", "szShellScript"}));
@@ -328,7 +290,7 @@ TEST(OptionGroups, TextIsWrittenAsReadAndNumbersAsParsed)
         settings.Set(kGeneral, "szLogFileName", c.logFile);
         settings.Set(kGeneral, "uMaxKiloBytes", c.maxKiloBytes);
         settings.Set(kGeneral, "szShellScript", c.shellScript);
-        WalkOutcome out = RunWalk(settings, Walk::Groups);
+        WriterOutcome out = RunWalk(settings, Walk::Groups);
         std::string expected = Crlf(c.text);
         // The switch lines are not under test here.
         std::string text = out.text;
@@ -344,11 +306,10 @@ TEST(OptionGroups, TextIsWrittenAsReadAndNumbersAsParsed)
 TEST(OptionGroups, MissingMemberIsReportedAndTheGroupGoesOn)
 {
     FakeSettings settings;
-    settings.Set(kGeneral, "bLogToFile", "1");
-    settings.Set(kGeneral, "uMaxKiloBytes", "10");
-    settings.Set(kGeneral, "bVerboseLogging", "1");
-    settings.Set(kGeneral, "bExecAfterUpdate", "1");
-    WalkOutcome out = RunWalk(settings, Walk::Groups);
+    qritest::SetAll(
+        settings, kGeneral,
+        {{"bLogToFile", "1"}, {"uMaxKiloBytes", "10"}, {"bVerboseLogging", "1"}, {"bExecAfterUpdate", "1"}});
+    WriterOutcome out = RunWalk(settings, Walk::Groups);
     EXPECT_EQ(out.text, Crlf("\n\tset LogToFile=TRUE\n\tset MaxKiloBytes=10\n\tset LogVerbose=TRUE"
                              "\n\tset RunProgram=TRUE"));
     const std::vector<std::string> keys = {"bLogToFile",      "bLogToFile",       "szLogFileName",    "uMaxKiloBytes",
@@ -362,7 +323,7 @@ TEST(OptionGroups, UnterminatedMemberTextStaysInTheBuffer)
     FakeSettings settings;
     settings.Set(kGeneral, "bLogToFile", "1");
     settings.SetUnterminated(kGeneral, "szLogFileName");
-    WalkOutcome out = RunWalk(settings, Walk::Groups);
+    WriterOutcome out = RunWalk(settings, Walk::Groups);
     EXPECT_EQ(out.text, "\r\n\tset LogToFile=TRUE\r\n\tset LogFileName=" + std::string(qri::kSettingCapacity - 1, 'x'));
 }
 
@@ -371,7 +332,7 @@ TEST(OptionWalks, SwitchInBothTablesIsWrittenTwiceWhenItsGroupIsOn)
     FakeSettings settings;
     settings.Set(kGeneral, "bLogToFile", "1");
     settings.Set(kGeneral, "bExecAfterUpdate", "2");
-    WalkOutcome out = RunWalk(settings, Walk::Both);
+    WriterOutcome out = RunWalk(settings, Walk::Both);
     // 2 writes TRUE in the general table but does not open the run-program group.
     EXPECT_EQ(out.text, Crlf("\n\tset LogToFile=TRUE\n\tset RunProgram=TRUE\n\tset LogToFile=TRUE"));
 }
@@ -379,7 +340,7 @@ TEST(OptionWalks, SwitchInBothTablesIsWrittenTwiceWhenItsGroupIsOn)
 TEST(OptionWalks, EverySettingMissingWritesNothing)
 {
     FakeSettings settings;
-    WalkOutcome out = RunWalk(settings, Walk::Both);
+    WriterOutcome out = RunWalk(settings, Walk::Both);
     EXPECT_EQ(out.text, "");
     std::vector<std::string> keys = {"bRenameExisting",    "bRetrieveOnly",    "bForceUpdate",
                                      "bLogToFile",         "bLimitSize",       "bExecAfterUpdate",
@@ -398,23 +359,14 @@ TEST(OptionWalks, SourceIsPassedToEveryRead)
         FakeSettings settings;
         settings.Set(kGeneral, "bLogToFile", "1");
         RunWalk(settings, Walk::Both, qritest::TaskSource(settings, 77));
-        ASSERT_FALSE(settings.Calls().empty());
-        for (const qritest::ReadCall &call : settings.Calls()) {
-            EXPECT_EQ(call.reader, "task") << call.key;
-            EXPECT_EQ(call.taskData, settings.TaskData()) << call.key;
-            EXPECT_EQ(call.taskDataSize, 77u) << call.key;
-        }
+        qritest::ExpectTaskReads(settings, 77);
     }
     {
         FakeSettings settings;
         settings.Set(kGeneral, "bLogToFile", "1");
         char softwareId[] = "SW-PRODUCT";
         RunWalk(settings, Walk::Both, qritest::PolicySource(softwareId));
-        ASSERT_FALSE(settings.Calls().empty());
-        for (const qritest::ReadCall &call : settings.Calls()) {
-            EXPECT_EQ(call.reader, "policy") << call.key;
-            EXPECT_EQ(call.softwareId, "SW-PRODUCT") << call.key;
-        }
+        qritest::ExpectPolicyReads(settings, "SW-PRODUCT");
     }
 }
 
@@ -428,7 +380,7 @@ TEST(OptionWalks, SettingSourceWithBothOrNeitherReaderFindsNothing)
         {nullptr, nullptr, softwareId, 0},
     };
     for (const qri::SettingSource &source : sources) {
-        WalkOutcome out = RunWalk(settings, Walk::Both, source);
+        WriterOutcome out = RunWalk(settings, Walk::Both, source);
         const char *name = source.taskReader != nullptr ? "both" : "neither";
         EXPECT_EQ(out.text, "") << name;
         EXPECT_TRUE(settings.Calls().empty()) << name;

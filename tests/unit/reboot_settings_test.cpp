@@ -46,29 +46,9 @@ std::string WriteReboot(RXPLUGIN_PolicySettingReader reader = FakeSettings::Poli
     return script.Bytes();
 }
 
-TEST(RebootSettings, PromptWithTimeoutAndNeither)
-{
-    ASSERT_FALSE(qritest::PathExists(AgentIniPath())) << "left over from another test";
-    {
-        FakeSettings settings;
-        settings.Set("General", "ShowRebootUI", "1");
-        settings.Set("General", "RebootTimeOut", "300");
-        EXPECT_EQ(WriteReboot(), "\r\n\tset PromptForReboot       =TRUE"
-                                 "\r\n\tset AutomaticReboot       =TRUE"
-                                 "\r\n\tset AutomaticRebootTimeout=300");
-    }
-    {
-        FakeSettings settings;
-        settings.Set("General", "ShowRebootUI", "0");
-        settings.Set("General", "RebootTimeOut", "-1");
-        EXPECT_EQ(WriteReboot(), "\r\n\tset PromptForReboot       =FALSE"
-                                 "\r\n\tset AutomaticReboot       =FALSE"
-                                 "\r\n\tset AutomaticRebootTimeout=0");
-    }
-}
-
 TEST(RebootSettings, ValuesAndTheirLines)
 {
+    ASSERT_FALSE(qritest::PathExists(AgentIniPath())) << "left over from another test";
     const char *const missing = nullptr;
     struct Case {
         const char *name;
@@ -76,6 +56,7 @@ TEST(RebootSettings, ValuesAndTheirLines)
         const char *rebootTimeOut;
         std::string lines;
     } cases[] = {
+        {"prompt with a timeout", "1", "300", RebootLines("TRUE", "TRUE", "300")},
         {"-1: no automatic reboot", "0", "-1", RebootLines("FALSE", "FALSE", "0")},
         {"all bits set", "0", "4294967295", RebootLines("FALSE", "FALSE", "0")},
         {"0: reboot at once", "0", "0", RebootLines("FALSE", "TRUE", "0")},
@@ -145,70 +126,52 @@ TEST(RebootSettings, SizeIsSetBeforeEachRead)
     EXPECT_EQ(g_capacities[1], 4u);
 }
 
-// A reader that finds neither value: both stay 0.
-int RXPLUGIN_CALLBACK NotFoundReader(const char *, const char *, const char *, void *, int, unsigned long *)
-{
-    return 0;
-}
-
-TEST(RebootSettings, ValuesThatAreNotFoundStayZero)
-{
-    EXPECT_EQ(WriteReboot(NotFoundReader), RebootLines("FALSE", "TRUE", "0"));
-}
-
+// The ID is read from Agent.ini; without it the default one is used.
+// Values under the default ID as well show which one was asked.
 TEST(RebootSettings, AgentIdComesFromAgentIni)
 {
-    AgentIni ini("[Agent]\r\nSoftwareID=AGENT-77\r\n");
-    FakeSettings settings;
-    settings.Set("General", "ShowRebootUI", "1", "AGENT-77");
-    settings.Set("General", "RebootTimeOut", "120", "AGENT-77");
-    settings.Set("General", "ShowRebootUI", "0", "oRXAgent1000");
-    settings.Set("General", "RebootTimeOut", "-1", "oRXAgent1000");
-    EXPECT_EQ(WriteReboot(), RebootLines("TRUE", "TRUE", "120"));
-    ASSERT_EQ(settings.Calls().size(), 2u);
-    EXPECT_EQ(settings.Calls()[0].softwareId, "AGENT-77");
-    EXPECT_EQ(settings.Calls()[1].softwareId, "AGENT-77");
+    const std::string longId(300, 'i');
+    struct Case {
+        const char *name;
+        std::string ini;
+        std::string id;
+    } cases[] = {
+        {"SoftwareID under [Agent]", "[Agent]\r\nSoftwareID=AGENT-77\r\n", "AGENT-77"},
+        {"no SoftwareID under [Agent]", "[Agent]\r\nOtherKey=AGENT-77\r\n[General]\r\nSoftwareID=AGENT-88\r\n",
+         "oRXAgent1000"},
+        {"long SoftwareID cut to its buffer", "[Agent]\r\nSoftwareID=" + longId + "\r\n", longId.substr(0, 259)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AgentIni ini(c.ini);
+        FakeSettings settings;
+        settings.Set("General", "ShowRebootUI", "0", "oRXAgent1000");
+        settings.Set("General", "RebootTimeOut", "-1", "oRXAgent1000");
+        settings.Set("General", "ShowRebootUI", "1", c.id);
+        settings.Set("General", "RebootTimeOut", "120", c.id);
+        EXPECT_EQ(WriteReboot(), RebootLines("TRUE", "TRUE", "120"));
+        ASSERT_EQ(settings.Calls().size(), 2u);
+        EXPECT_EQ(settings.Calls()[0].softwareId, c.id);
+        EXPECT_EQ(settings.Calls()[1].softwareId, c.id);
+    }
 }
 
-TEST(RebootSettings, AgentIniWithoutTheKeyGivesTheDefaultId)
-{
-    AgentIni ini("[Agent]\r\nOtherKey=AGENT-77\r\n[General]\r\nSoftwareID=AGENT-88\r\n");
-    FakeSettings settings;
-    WriteReboot();
-    ASSERT_EQ(settings.Calls().size(), 2u);
-    EXPECT_EQ(settings.Calls()[0].softwareId, "oRXAgent1000");
-    EXPECT_EQ(settings.Calls()[1].softwareId, "oRXAgent1000");
-}
-
-TEST(RebootSettings, LongAgentIdIsCutToItsBuffer)
-{
-    std::string id(300, 'i');
-    AgentIni ini("[Agent]\r\nSoftwareID=" + id + "\r\n");
-    FakeSettings settings;
-    WriteReboot();
-    ASSERT_EQ(settings.Calls().size(), 2u);
-    EXPECT_EQ(settings.Calls()[0].softwareId, id.substr(0, 259));
-}
-
+// Beside the executable, or empty where it does not fit: room for the
+// executable's directory but not for the file name, or for nothing at all.
 TEST(RebootSettings, AgentIniPathIsBesideTheExecutable)
 {
-    char path[300];
-    std::memset(path, 0xbd, sizeof path);
-    qri::GetAgentIniPath(path, 260);
-    EXPECT_EQ(std::string(path), AgentIniPath());
-    EXPECT_EQ(static_cast<unsigned char>(path[260]), 0xbd);
-}
-
-TEST(RebootSettings, AgentIniPathThatDoesNotFitIsEmpty)
-{
-    std::string exe = qritest::TestBinDirectory();
-    // Room for the executable's directory but not for its file name.
-    for (unsigned long capacity : {static_cast<unsigned long>(exe.size() + 3), 1ul}) {
+    const unsigned long directoryOnly = static_cast<unsigned long>(qritest::TestBinDirectory().size() + 3);
+    struct Case {
+        unsigned long capacity;
+        std::string path;
+    } cases[] = {{260, AgentIniPath()}, {directoryOnly, ""}, {1, ""}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE("capacity " + std::to_string(c.capacity));
         char path[300];
         std::memset(path, 0xbd, sizeof path);
-        qri::GetAgentIniPath(path, capacity);
-        EXPECT_EQ(path[0], '\0') << "capacity " << capacity;
-        EXPECT_EQ(static_cast<unsigned char>(path[capacity]), 0xbd) << "capacity " << capacity;
+        qri::GetAgentIniPath(path, c.capacity);
+        EXPECT_EQ(std::string(path), c.path);
+        EXPECT_EQ(static_cast<unsigned char>(path[c.capacity]), 0xbd);
     }
 }
 

@@ -2,9 +2,7 @@
 // proxy, checked byte for byte in a text-mode script file.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "script/site_writers.h"
@@ -16,47 +14,27 @@ namespace {
 
 using qritest::Crlf;
 using qritest::FakeSettings;
-using qritest::NotFoundMessage;
-using qritest::ReadingMessage;
 using qritest::ScriptFile;
-using qritest::TraceCapture;
+using qritest::WriterOutcome;
 
 constexpr char kSite[] = "AutoUpdate Update Site2";
 
-using Settings = std::vector<std::pair<std::string, std::string>>;
+using Settings = qritest::SettingValues;
 
 enum class Writer { Ftp, Unc };
 
-struct SiteOutcome {
-    int result;
-    std::string text;
-    std::vector<std::string> messages;
-    std::vector<std::string> keys; // keys read, in order
-};
-
-SiteOutcome RunWriter(Writer writer, FakeSettings &settings, const qri::SettingSource &source)
+WriterOutcome RunWriter(Writer writer, const FakeSettings &settings, const qri::SettingSource &source)
 {
-    ScriptFile script;
-    TraceCapture trace;
-    SiteOutcome out;
-    out.result = writer == Writer::Ftp ? qri::WriteFtpSite(source, script.Stream(), kSite)
-                                       : qri::WriteUncSite(source, script.Stream(), kSite);
-    out.text = script.Bytes();
-    out.messages = trace.Messages();
-    for (const qritest::ReadCall &call : settings.Calls()) {
-        EXPECT_EQ(call.section, kSite) << call.key;
-        EXPECT_EQ(call.valueKind, RXPLUGIN_VALUE_TEXT) << call.key;
-        EXPECT_EQ(call.capacity, qri::kSettingCapacity) << call.key;
-        out.keys.push_back(call.key);
-    }
-    return out;
+    return qritest::RunOnScript(settings, kSite, [&](FILE *stream) {
+        return writer == Writer::Ftp ? qri::WriteFtpSite(source, stream, kSite)
+                                     : qri::WriteUncSite(source, stream, kSite);
+    });
 }
 
-SiteOutcome RunWriter(Writer writer, const Settings &values)
+WriterOutcome RunWriter(Writer writer, const Settings &values)
 {
     FakeSettings settings;
-    for (const auto &value : values)
-        settings.Set(kSite, value.first, value.second);
+    qritest::SetAll(settings, kSite, values);
     return RunWriter(writer, settings, qritest::TaskSource(settings));
 }
 
@@ -78,61 +56,30 @@ Settings With(Settings values, const std::string &key, const std::string &value)
     return values;
 }
 
-std::vector<std::string> MessagesFor(const std::vector<std::string> &keys, const std::set<std::string> &missing)
-{
-    std::vector<std::string> messages;
-    for (const std::string &key : keys) {
-        messages.push_back(ReadingMessage(key, kSite));
-        if (missing.count(key) != 0)
-            messages.push_back(NotFoundMessage(key, kSite));
-    }
-    return messages;
-}
-
 const Settings kAnonymousFtp = {{"bAnonymousLogin", "1"}, {"bProxy", "0"}};
 const Settings kAnonymousUnc = {{"bAnonymousLogin", "1"}};
 
-TEST(FtpSite, UserWithoutPasswordAndAProxy)
-{
-    SiteOutcome out = RunWriter(Writer::Ftp, {{"szFTPLocation", "mirrorhost\\pub\\updates\\"},
-                                              {"bAnonymousLogin", "0"},
-                                              {"szFTPUsername", "updater"},
-                                              {"bProxy", "1"},
-                                              {"szProxy", "proxyhost"},
-                                              {"dwProxyPort", "800"}});
-    EXPECT_EQ(out.result, 1);
-    EXPECT_EQ(out.text, "\r\n\tFTP mirrorhost, pub/updates, passive"
-                        "\r\n\tFTPUSER updater,  "
-                        "\r\n\tPROXY  proxyhost:800 ");
-    EXPECT_EQ(out.messages,
-              (std::vector<std::string>{ReadingMessage("szFTPLocation", kSite),
-                                        ReadingMessage("bAnonymousLogin", kSite),
-                                        ReadingMessage("szFTPUsername", kSite), ReadingMessage("szFTPPassword", kSite),
-                                        NotFoundMessage("szFTPPassword", kSite), ReadingMessage("bProxy", kSite),
-                                        ReadingMessage("szProxy", kSite), ReadingMessage("dwProxyPort", kSite)}));
-}
+struct LocationCase {
+    const char *location;
+    const char *line;
+};
 
-TEST(UncSite, UserAndDomainWithoutPassword)
+// Each location on an anonymous site without a proxy gives exactly its line.
+void ExpectLocationLines(Writer writer, const std::vector<LocationCase> &cases)
 {
-    SiteOutcome out = RunWriter(Writer::Unc, {{"szUNCLocation", "\\\\fileserver\\updates\\current\\"},
-                                              {"bAnonymousLogin", "0"},
-                                              {"szFTPUsername", "updater"},
-                                              {"szRunAsDomain", "OFFICE"}});
-    EXPECT_EQ(out.result, 1);
-    EXPECT_EQ(out.text, "\r\n\tUNC fileserver, updates, current"
-                        "\r\n\tUNCUSER OFFICE, updater, ");
-    const std::vector<std::string> keys = {"szUNCLocation", "bAnonymousLogin", "szFTPUsername", "szRunAsDomain",
-                                           "szFTPPassword"};
-    EXPECT_EQ(out.keys, keys);
-    EXPECT_EQ(out.messages, MessagesFor(keys, {"szFTPPassword"}));
+    const char *key = writer == Writer::Ftp ? "szFTPLocation" : "szUNCLocation";
+    for (const LocationCase &c : cases) {
+        SCOPED_TRACE("'" + std::string(c.location) + "'");
+        WriterOutcome out =
+            RunWriter(writer, With(writer == Writer::Ftp ? kAnonymousFtp : kAnonymousUnc, key, c.location));
+        EXPECT_EQ(out.result, 1);
+        EXPECT_EQ(out.text, std::string("\r\n\t") + c.line);
+    }
 }
 
 TEST(FtpSite, LocationIsSplitIntoHostAndPath)
 {
-    struct Case {
-        const char *location;
-        const char *line;
-    } cases[] = {
+    const std::vector<LocationCase> cases = {
         {"mirrorhost", "FTP mirrorhost, , passive"},
         {"mirrorhost/", "FTP mirrorhost, , passive"},
         {"mirrorhost//pub//", "FTP mirrorhost, /pub/, passive"},
@@ -146,19 +93,12 @@ TEST(FtpSite, LocationIsSplitIntoHostAndPath)
         {"", "FTP , , passive"},
         {"user@host:21/dir", "FTP user@host:21, dir, passive"},
     };
-    for (const Case &c : cases) {
-        SiteOutcome out = RunWriter(Writer::Ftp, With(kAnonymousFtp, "szFTPLocation", c.location));
-        EXPECT_EQ(out.result, 1) << "'" << c.location << "'";
-        EXPECT_EQ(out.text, std::string("\r\n\t") + c.line) << "'" << c.location << "'";
-    }
+    ExpectLocationLines(Writer::Ftp, cases);
 }
 
 TEST(UncSite, LocationGivesAUncOrALocalLine)
 {
-    struct Case {
-        const char *location;
-        const char *line;
-    } cases[] = {
+    const std::vector<LocationCase> cases = {
         {"\\\\fileserver\\updates\\current\\", "UNC fileserver, updates, current"},
         {"\\\\fileserver\\updates\\current\\x86", "UNC fileserver, updates, current\\x86"},
         {"\\\\fileserver\\updates\\current\\x86\\", "UNC fileserver, updates, current\\x86"},
@@ -178,11 +118,84 @@ TEST(UncSite, LocationGivesAUncOrALocalLine)
         {"updates", "LOCAL updates"},
         {"", "LOCAL "},
     };
-    for (const Case &c : cases) {
-        SiteOutcome out = RunWriter(Writer::Unc, With(kAnonymousUnc, "szUNCLocation", c.location));
-        EXPECT_EQ(out.result, 1) << "'" << c.location << "'";
-        EXPECT_EQ(out.text, std::string("\r\n\t") + c.line) << "'" << c.location << "'";
-    }
+    ExpectLocationLines(Writer::Unc, cases);
+}
+
+TEST(FtpSite, UserWithoutPasswordAndAProxy)
+{
+    WriterOutcome out = RunWriter(Writer::Ftp, {{"szFTPLocation", "mirrorhost\\pub\\updates\\"},
+                                                {"bAnonymousLogin", "0"},
+                                                {"szFTPUsername", "updater"},
+                                                {"bProxy", "1"},
+                                                {"szProxy", "proxyhost"},
+                                                {"dwProxyPort", "800"}});
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.text, "\r\n\tFTP mirrorhost, pub/updates, passive"
+                        "\r\n\tFTPUSER updater,  "
+                        "\r\n\tPROXY  proxyhost:800 ");
+    EXPECT_EQ(out.messages, qritest::ReadMessages(kSite,
+                                                  {"szFTPLocation", "bAnonymousLogin", "szFTPUsername", "szFTPPassword",
+                                                   "bProxy", "szProxy", "dwProxyPort"},
+                                                  {"szFTPPassword"}));
+}
+
+TEST(UncSite, UserAndDomainWithoutPassword)
+{
+    WriterOutcome out = RunWriter(Writer::Unc, {{"szUNCLocation", "\\\\fileserver\\updates\\current\\"},
+                                                {"bAnonymousLogin", "0"},
+                                                {"szFTPUsername", "updater"},
+                                                {"szRunAsDomain", "OFFICE"}});
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.text, "\r\n\tUNC fileserver, updates, current"
+                        "\r\n\tUNCUSER OFFICE, updater, ");
+    const std::vector<std::string> keys = {"szUNCLocation", "bAnonymousLogin", "szFTPUsername", "szRunAsDomain",
+                                           "szFTPPassword"};
+    EXPECT_EQ(out.keys, keys);
+    EXPECT_EQ(out.messages, qritest::ReadMessages(kSite, keys, {"szFTPPassword"}));
+}
+
+// The login switch's "0" must not come back as the password when the
+// password setting is missing.
+TEST(SiteLogin, MissingPasswordIsEmpty)
+{
+    WriterOutcome ftp =
+        RunWriter(Writer::Ftp,
+                  {{"szFTPLocation", "host"}, {"bAnonymousLogin", "0"}, {"szFTPUsername", "updater"}, {"bProxy", "0"}});
+    EXPECT_EQ(ftp.result, 1);
+    EXPECT_EQ(ftp.text, "\r\n\tFTP host, , passive\r\n\tFTPUSER updater,  ");
+
+    WriterOutcome unc = RunWriter(Writer::Unc, {{"szUNCLocation", "\\\\srv\\share"},
+                                                {"bAnonymousLogin", "0"},
+                                                {"szFTPUsername", "updater"},
+                                                {"szRunAsDomain", "OFFICE"}});
+    EXPECT_EQ(unc.result, 1);
+    EXPECT_EQ(unc.text, "\r\n\tUNC srv, share, \r\n\tUNCUSER OFFICE, updater, ");
+
+    WriterOutcome empty = RunWriter(Writer::Unc, {{"szUNCLocation", "D:\\u"},
+                                                  {"bAnonymousLogin", "0"},
+                                                  {"szFTPUsername", ""},
+                                                  {"szRunAsDomain", ""},
+                                                  {"szFTPPassword", ""}});
+    EXPECT_EQ(empty.result, 1);
+    EXPECT_EQ(empty.text, "\r\n\tLOCAL D:\\u\r\n\tUNCUSER , , ");
+}
+
+TEST(UncSite, LocalSiteStillNeedsAndWritesTheUser)
+{
+    WriterOutcome out = RunWriter(Writer::Unc, {{"szUNCLocation", "D:\\updates\\"},
+                                                {"bAnonymousLogin", "0"},
+                                                {"szFTPUsername", "updater"},
+                                                {"szRunAsDomain", "OFFICE"},
+                                                {"szFTPPassword", "secret"}});
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(out.text, "\r\n\tLOCAL D:\\updates\r\n\tUNCUSER OFFICE, updater, secret");
+
+    WriterOutcome noDomain = RunWriter(Writer::Unc, {{"szUNCLocation", "D:\\updates\\"},
+                                                     {"bAnonymousLogin", "0"},
+                                                     {"szFTPUsername", "updater"},
+                                                     {"szFTPPassword", "secret"}});
+    EXPECT_EQ(noDomain.result, 0);
+    EXPECT_EQ(noDomain.text, "\r\n\tLOCAL D:\\updates");
 }
 
 // Any non-zero login switch means anonymous; only 0 (or text without digits)
@@ -197,76 +210,29 @@ TEST(SiteLogin, OnlyZeroAsksForTheUser)
         {"-0", true}, {"1", false}, {"2", false},   {"-1", false}, {" 3 users", false},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE("'" + std::string(c.value) + "'");
         const Settings credentials = {{"bAnonymousLogin", c.value},
                                       {"szFTPUsername", "updater"},
                                       {"szFTPPassword", "secret"},
                                       {"szRunAsDomain", "OFFICE"}};
-        SiteOutcome ftp = RunWriter(Writer::Ftp, With(With(credentials, "szFTPLocation", "host"), "bProxy", "0"));
-        SiteOutcome unc = RunWriter(Writer::Unc, With(credentials, "szUNCLocation", "\\\\srv\\share"));
-        EXPECT_EQ(ftp.result, 1) << "FTP '" << c.value << "'";
-        EXPECT_EQ(unc.result, 1) << "UNC '" << c.value << "'";
+        WriterOutcome ftp = RunWriter(Writer::Ftp, With(With(credentials, "szFTPLocation", "host"), "bProxy", "0"));
+        WriterOutcome unc = RunWriter(Writer::Unc, With(credentials, "szUNCLocation", "\\\\srv\\share"));
+        EXPECT_EQ(ftp.result, 1) << "FTP";
+        EXPECT_EQ(unc.result, 1) << "UNC";
         if (c.user) {
-            EXPECT_EQ(ftp.text, "\r\n\tFTP host, , passive\r\n\tFTPUSER updater, secret ") << "'" << c.value << "'";
+            EXPECT_EQ(ftp.text, "\r\n\tFTP host, , passive\r\n\tFTPUSER updater, secret ");
             EXPECT_EQ(ftp.keys, (std::vector<std::string>{"szFTPLocation", "bAnonymousLogin", "szFTPUsername",
-                                                          "szFTPPassword", "bProxy"}))
-                << "'" << c.value << "'";
-            EXPECT_EQ(unc.text, "\r\n\tUNC srv, share, \r\n\tUNCUSER OFFICE, updater, secret") << "'" << c.value << "'";
+                                                          "szFTPPassword", "bProxy"}));
+            EXPECT_EQ(unc.text, "\r\n\tUNC srv, share, \r\n\tUNCUSER OFFICE, updater, secret");
             EXPECT_EQ(unc.keys, (std::vector<std::string>{"szUNCLocation", "bAnonymousLogin", "szFTPUsername",
-                                                          "szRunAsDomain", "szFTPPassword"}))
-                << "'" << c.value << "'";
+                                                          "szRunAsDomain", "szFTPPassword"}));
         } else {
-            EXPECT_EQ(ftp.text, "\r\n\tFTP host, , passive") << "'" << c.value << "'";
-            EXPECT_EQ(ftp.keys, (std::vector<std::string>{"szFTPLocation", "bAnonymousLogin", "bProxy"}))
-                << "'" << c.value << "'";
-            EXPECT_EQ(unc.text, "\r\n\tUNC srv, share, ") << "'" << c.value << "'";
-            EXPECT_EQ(unc.keys, (std::vector<std::string>{"szUNCLocation", "bAnonymousLogin"}))
-                << "'" << c.value << "'";
+            EXPECT_EQ(ftp.text, "\r\n\tFTP host, , passive");
+            EXPECT_EQ(ftp.keys, (std::vector<std::string>{"szFTPLocation", "bAnonymousLogin", "bProxy"}));
+            EXPECT_EQ(unc.text, "\r\n\tUNC srv, share, ");
+            EXPECT_EQ(unc.keys, (std::vector<std::string>{"szUNCLocation", "bAnonymousLogin"}));
         }
     }
-}
-
-// The login switch's "0" must not come back as the password when the
-// password setting is missing.
-TEST(SiteLogin, MissingPasswordIsEmpty)
-{
-    SiteOutcome ftp =
-        RunWriter(Writer::Ftp,
-                  {{"szFTPLocation", "host"}, {"bAnonymousLogin", "0"}, {"szFTPUsername", "updater"}, {"bProxy", "0"}});
-    EXPECT_EQ(ftp.result, 1);
-    EXPECT_EQ(ftp.text, "\r\n\tFTP host, , passive\r\n\tFTPUSER updater,  ");
-
-    SiteOutcome unc = RunWriter(Writer::Unc, {{"szUNCLocation", "\\\\srv\\share"},
-                                              {"bAnonymousLogin", "0"},
-                                              {"szFTPUsername", "updater"},
-                                              {"szRunAsDomain", "OFFICE"}});
-    EXPECT_EQ(unc.result, 1);
-    EXPECT_EQ(unc.text, "\r\n\tUNC srv, share, \r\n\tUNCUSER OFFICE, updater, ");
-
-    SiteOutcome empty = RunWriter(Writer::Unc, {{"szUNCLocation", "D:\\u"},
-                                                {"bAnonymousLogin", "0"},
-                                                {"szFTPUsername", ""},
-                                                {"szRunAsDomain", ""},
-                                                {"szFTPPassword", ""}});
-    EXPECT_EQ(empty.result, 1);
-    EXPECT_EQ(empty.text, "\r\n\tLOCAL D:\\u\r\n\tUNCUSER , , ");
-}
-
-TEST(UncSite, LocalSiteStillNeedsAndWritesTheUser)
-{
-    SiteOutcome out = RunWriter(Writer::Unc, {{"szUNCLocation", "D:\\updates\\"},
-                                              {"bAnonymousLogin", "0"},
-                                              {"szFTPUsername", "updater"},
-                                              {"szRunAsDomain", "OFFICE"},
-                                              {"szFTPPassword", "secret"}});
-    EXPECT_EQ(out.result, 1);
-    EXPECT_EQ(out.text, "\r\n\tLOCAL D:\\updates\r\n\tUNCUSER OFFICE, updater, secret");
-
-    SiteOutcome noDomain = RunWriter(Writer::Unc, {{"szUNCLocation", "D:\\updates\\"},
-                                                   {"bAnonymousLogin", "0"},
-                                                   {"szFTPUsername", "updater"},
-                                                   {"szFTPPassword", "secret"}});
-    EXPECT_EQ(noDomain.result, 0);
-    EXPECT_EQ(noDomain.text, "\r\n\tLOCAL D:\\updates");
 }
 
 TEST(FtpSite, OnlyProxySwitchOneWritesTheProxy)
@@ -279,21 +245,20 @@ TEST(FtpSite, OnlyProxySwitchOneWritesTheProxy)
         {"2", false}, {"-1", false}, {"yes", false}, {"", false},      {"11", false},
     };
     for (const Case &c : cases) {
-        SiteOutcome out = RunWriter(Writer::Ftp, {{"szFTPLocation", "host"},
-                                                  {"bAnonymousLogin", "1"},
-                                                  {"bProxy", c.value},
-                                                  {"szProxy", "proxyhost"},
-                                                  {"dwProxyPort", "8080"}});
-        EXPECT_EQ(out.result, 1) << "'" << c.value << "'";
+        SCOPED_TRACE("'" + std::string(c.value) + "'");
+        WriterOutcome out = RunWriter(Writer::Ftp, {{"szFTPLocation", "host"},
+                                                    {"bAnonymousLogin", "1"},
+                                                    {"bProxy", c.value},
+                                                    {"szProxy", "proxyhost"},
+                                                    {"dwProxyPort", "8080"}});
+        EXPECT_EQ(out.result, 1);
         if (c.proxy) {
-            EXPECT_EQ(out.text, "\r\n\tFTP host, , passive\r\n\tPROXY  proxyhost:8080 ") << "'" << c.value << "'";
+            EXPECT_EQ(out.text, "\r\n\tFTP host, , passive\r\n\tPROXY  proxyhost:8080 ");
             EXPECT_EQ(out.keys, (std::vector<std::string>{"szFTPLocation", "bAnonymousLogin", "bProxy", "szProxy",
-                                                          "dwProxyPort"}))
-                << "'" << c.value << "'";
+                                                          "dwProxyPort"}));
         } else {
-            EXPECT_EQ(out.text, "\r\n\tFTP host, , passive") << "'" << c.value << "'";
-            EXPECT_EQ(out.keys, (std::vector<std::string>{"szFTPLocation", "bAnonymousLogin", "bProxy"}))
-                << "'" << c.value << "'";
+            EXPECT_EQ(out.text, "\r\n\tFTP host, , passive");
+            EXPECT_EQ(out.keys, (std::vector<std::string>{"szFTPLocation", "bAnonymousLogin", "bProxy"}));
         }
     }
 }
@@ -315,18 +280,48 @@ TEST(FtpSite, PortIsWrittenAsParsed)
         {"3128", "proxy.example:99", "proxy.example:99:3128 "},
     };
     for (const Case &c : cases) {
-        SiteOutcome out = RunWriter(Writer::Ftp, {{"szFTPLocation", "host"},
-                                                  {"bAnonymousLogin", "1"},
-                                                  {"bProxy", "1"},
-                                                  {"szProxy", c.proxy},
-                                                  {"dwProxyPort", c.port}});
-        EXPECT_EQ(out.result, 1) << "'" << c.port << "'";
-        EXPECT_EQ(out.text, std::string("\r\n\tFTP host, , passive\r\n\tPROXY  ") + c.written) << "'" << c.port << "'";
+        SCOPED_TRACE("'" + std::string(c.port) + "'");
+        WriterOutcome out = RunWriter(Writer::Ftp, {{"szFTPLocation", "host"},
+                                                    {"bAnonymousLogin", "1"},
+                                                    {"bProxy", "1"},
+                                                    {"szProxy", c.proxy},
+                                                    {"dwProxyPort", c.port}});
+        EXPECT_EQ(out.result, 1);
+        EXPECT_EQ(out.text, std::string("\r\n\tFTP host, , passive\r\n\tPROXY  ") + c.written);
     }
 }
 
+struct MissingCase {
+    const char *missing;
+    std::string text; // plain line feeds
+    int result;
+    std::size_t keysRead;
+};
+
 // A missing setting: the lines written so far stay, the writer's result
-// tells the generator whether to go on, and nothing after it is read.
+// tells the generator whether to go on, and nothing after it is read. `full`
+// lists every setting in the order the writer reads them.
+void ExpectMissingSettings(Writer writer, const Settings &full, const std::string &complete,
+                           const std::vector<MissingCase> &cases)
+{
+    std::vector<std::string> allKeys;
+    for (const auto &value : full)
+        allKeys.push_back(value.first);
+    WriterOutcome whole = RunWriter(writer, full);
+    EXPECT_EQ(whole.result, 1);
+    EXPECT_EQ(whole.text, Crlf(complete));
+    EXPECT_EQ(whole.keys, allKeys);
+    for (const MissingCase &c : cases) {
+        SCOPED_TRACE(c.missing);
+        WriterOutcome out = RunWriter(writer, Without(full, c.missing));
+        std::vector<std::string> keys(allKeys.begin(), allKeys.begin() + c.keysRead);
+        EXPECT_EQ(out.result, c.result);
+        EXPECT_EQ(out.text, Crlf(c.text));
+        EXPECT_EQ(out.keys, keys);
+        EXPECT_EQ(out.messages, qritest::ReadMessages(kSite, keys, {c.missing}));
+    }
+}
+
 TEST(FtpSite, MissingSettings)
 {
     const Settings full = {{"szFTPLocation", "mirrorhost\\pub"},
@@ -336,16 +331,9 @@ TEST(FtpSite, MissingSettings)
                            {"bProxy", "1"},
                            {"szProxy", "proxyhost"},
                            {"dwProxyPort", "800"}};
-    const std::vector<std::string> allKeys = {"szFTPLocation", "bAnonymousLogin", "szFTPUsername", "szFTPPassword",
-                                              "bProxy",        "szProxy",         "dwProxyPort"};
     const std::string ftp = "\n\tFTP mirrorhost, pub, passive";
     const std::string user = "\n\tFTPUSER updater, secret ";
-    struct Case {
-        const char *missing;
-        std::string text;
-        int result;
-        std::size_t keysRead;
-    } cases[] = {
+    const std::vector<MissingCase> cases = {
         {"szFTPLocation", "", 0, 1},
         {"bAnonymousLogin", ftp, 0, 2},
         {"szFTPUsername", ftp, 0, 3},
@@ -354,18 +342,7 @@ TEST(FtpSite, MissingSettings)
         {"szProxy", ftp + user, 0, 6},
         {"dwProxyPort", ftp + user, 0, 7},
     };
-    SiteOutcome complete = RunWriter(Writer::Ftp, full);
-    EXPECT_EQ(complete.result, 1);
-    EXPECT_EQ(complete.text, Crlf(ftp + user + "\n\tPROXY  proxyhost:800 "));
-    EXPECT_EQ(complete.keys, allKeys);
-    for (const Case &c : cases) {
-        SiteOutcome out = RunWriter(Writer::Ftp, Without(full, c.missing));
-        std::vector<std::string> keys(allKeys.begin(), allKeys.begin() + c.keysRead);
-        EXPECT_EQ(out.result, c.result) << c.missing;
-        EXPECT_EQ(out.text, Crlf(c.text)) << c.missing;
-        EXPECT_EQ(out.keys, keys) << c.missing;
-        EXPECT_EQ(out.messages, MessagesFor(keys, {c.missing})) << c.missing;
-    }
+    ExpectMissingSettings(Writer::Ftp, full, ftp + user + "\n\tPROXY  proxyhost:800 ", cases);
 }
 
 TEST(UncSite, MissingSettings)
@@ -375,33 +352,15 @@ TEST(UncSite, MissingSettings)
                            {"szFTPUsername", "updater"},
                            {"szRunAsDomain", "OFFICE"},
                            {"szFTPPassword", "secret"}};
-    const std::vector<std::string> allKeys = {"szUNCLocation", "bAnonymousLogin", "szFTPUsername", "szRunAsDomain",
-                                              "szFTPPassword"};
     const std::string unc = "\n\tUNC fileserver, updates, ";
-    struct Case {
-        const char *missing;
-        std::string text;
-        int result;
-        std::size_t keysRead;
-    } cases[] = {
+    const std::vector<MissingCase> cases = {
         {"szUNCLocation", "", 0, 1},
         {"bAnonymousLogin", unc, 0, 2},
         {"szFTPUsername", unc, 0, 3},
         {"szRunAsDomain", unc, 0, 4},
         {"szFTPPassword", unc + "\n\tUNCUSER OFFICE, updater, ", 1, 5},
     };
-    SiteOutcome complete = RunWriter(Writer::Unc, full);
-    EXPECT_EQ(complete.result, 1);
-    EXPECT_EQ(complete.text, Crlf(unc + "\n\tUNCUSER OFFICE, updater, secret"));
-    EXPECT_EQ(complete.keys, allKeys);
-    for (const Case &c : cases) {
-        SiteOutcome out = RunWriter(Writer::Unc, Without(full, c.missing));
-        std::vector<std::string> keys(allKeys.begin(), allKeys.begin() + c.keysRead);
-        EXPECT_EQ(out.result, c.result) << c.missing;
-        EXPECT_EQ(out.text, Crlf(c.text)) << c.missing;
-        EXPECT_EQ(out.keys, keys) << c.missing;
-        EXPECT_EQ(out.messages, MessagesFor(keys, {c.missing})) << c.missing;
-    }
+    ExpectMissingSettings(Writer::Unc, full, unc + "\n\tUNCUSER OFFICE, updater, secret", cases);
 }
 
 TEST(SiteWriters, SourceIsPassedToEveryRead)
@@ -414,31 +373,20 @@ TEST(SiteWriters, SourceIsPassedToEveryRead)
                           {"szRunAsDomain", "d"},
                           {"szFTPPassword", "p"}};
     for (Writer writer : {Writer::Ftp, Writer::Unc}) {
-        const char *name = writer == Writer::Ftp ? "FTP" : "UNC";
+        SCOPED_TRACE(writer == Writer::Ftp ? "FTP" : "UNC");
         const Settings &values = writer == Writer::Ftp ? ftp : unc;
         {
             FakeSettings settings;
-            for (const auto &value : values)
-                settings.Set(kSite, value.first, value.second);
-            SiteOutcome out = RunWriter(writer, settings, qritest::TaskSource(settings, 99));
-            EXPECT_EQ(out.result, 1) << name;
-            for (const qritest::ReadCall &call : settings.Calls()) {
-                EXPECT_EQ(call.reader, "task") << name << " " << call.key;
-                EXPECT_EQ(call.taskData, settings.TaskData()) << name << " " << call.key;
-                EXPECT_EQ(call.taskDataSize, 99u) << name << " " << call.key;
-            }
+            qritest::SetAll(settings, kSite, values);
+            EXPECT_EQ(RunWriter(writer, settings, qritest::TaskSource(settings, 99)).result, 1);
+            qritest::ExpectTaskReads(settings, 99);
         }
         {
             FakeSettings settings;
-            for (const auto &value : values)
-                settings.Set(kSite, value.first, value.second, "SW-PRODUCT");
+            qritest::SetAll(settings, kSite, values, "SW-PRODUCT");
             char softwareId[] = "SW-PRODUCT";
-            SiteOutcome out = RunWriter(writer, settings, qritest::PolicySource(softwareId));
-            EXPECT_EQ(out.result, 1) << name;
-            for (const qritest::ReadCall &call : settings.Calls()) {
-                EXPECT_EQ(call.reader, "policy") << name << " " << call.key;
-                EXPECT_EQ(call.softwareId, "SW-PRODUCT") << name << " " << call.key;
-            }
+            EXPECT_EQ(RunWriter(writer, settings, qritest::PolicySource(softwareId)).result, 1);
+            qritest::ExpectPolicyReads(settings, "SW-PRODUCT");
         }
     }
 }
@@ -450,7 +398,7 @@ TEST(SiteWriters, SettingSourceWithBothReadersStopsAtTheLocation)
     settings.Set(kSite, "szUNCLocation", "D:\\u");
     const qri::SettingSource both = {FakeSettings::TaskReader, FakeSettings::PolicyReader, settings.TaskData(), 0};
     for (Writer writer : {Writer::Ftp, Writer::Unc}) {
-        SiteOutcome out = RunWriter(writer, settings, both);
+        WriterOutcome out = RunWriter(writer, settings, both);
         EXPECT_EQ(out.result, 0);
         EXPECT_EQ(out.text, "");
         EXPECT_EQ(out.messages.size(), 2u);
@@ -470,7 +418,7 @@ TEST(SiteWriters, UnterminatedTextStaysWithinItsBuffer)
         settings.Set(kSite, "bProxy", "1");
         settings.SetUnterminated(kSite, "szProxy");
         settings.Set(kSite, "dwProxyPort", "21");
-        SiteOutcome out = RunWriter(Writer::Ftp, settings, qritest::TaskSource(settings));
+        WriterOutcome out = RunWriter(Writer::Ftp, settings, qritest::TaskSource(settings));
         EXPECT_EQ(out.result, 1);
         EXPECT_EQ(out.text, "\r\n\tFTP " + full + ", , passive\r\n\tFTPUSER " + full + ", " + full + " \r\n\tPROXY  " +
                                 full + ":21 ");
@@ -482,7 +430,7 @@ TEST(SiteWriters, UnterminatedTextStaysWithinItsBuffer)
         settings.SetUnterminated(kSite, "szFTPUsername");
         settings.SetUnterminated(kSite, "szRunAsDomain");
         settings.SetUnterminated(kSite, "szFTPPassword");
-        SiteOutcome out = RunWriter(Writer::Unc, settings, qritest::TaskSource(settings));
+        WriterOutcome out = RunWriter(Writer::Unc, settings, qritest::TaskSource(settings));
         EXPECT_EQ(out.result, 1);
         EXPECT_EQ(out.text, "\r\n\tLOCAL " + full + "\r\n\tUNCUSER " + full + ", " + full + ", " + full);
     }
@@ -496,7 +444,7 @@ TEST(UncSite, LongShareAndPathAreKeptWhole)
     std::string path(qri::kSettingCapacity - 1 - 2 - 3 - 1 - share.size() - 1, 'p');
     std::string location = "\\\\srv\\" + share + "\\" + path;
     ASSERT_EQ(location.size(), qri::kSettingCapacity - 1);
-    SiteOutcome out = RunWriter(Writer::Unc, With(kAnonymousUnc, "szUNCLocation", location));
+    WriterOutcome out = RunWriter(Writer::Unc, With(kAnonymousUnc, "szUNCLocation", location));
     EXPECT_EQ(out.result, 1);
     EXPECT_EQ(out.text, "\r\n\tUNC srv, " + share + ", " + path);
 }
