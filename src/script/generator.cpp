@@ -83,6 +83,11 @@ int WriteUpdateSites(FILE *script, const SettingSource &source, const char *modu
     return 1;
 }
 
+void TraceCopyError(const char *moduleName, const char *scriptPath)
+{
+    TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
+}
+
 } // namespace
 
 const ScriptModule *FindScriptModule(const char *moduleName)
@@ -98,21 +103,21 @@ int CopyGenericScript(const char *moduleName, const char *scriptPath)
 {
     const ScriptModule *module = FindScriptModule(moduleName);
     if (module == nullptr) {
-        TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
+        TraceCopyError(moduleName, scriptPath);
         return 0;
     }
     char directory[kPathCapacity];
     if (!GetInstallerDirectory(directory, sizeof directory)) {
         TraceF("\nLooking for %s in VESK install directory. Unable to get VESK installed directory\n",
                module->genericScript);
-        TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
+        TraceCopyError(moduleName, scriptPath);
         return 0;
     }
     char source[kPathCapacity];
     // A source path cut to fit would name another file: fail the copy instead.
     if (!FormatBounded(source, sizeof source, "%s\\%s", directory, module->genericScript) ||
         !CopyFileA(source, scriptPath, FALSE)) {
-        TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
+        TraceCopyError(moduleName, scriptPath);
         return 0;
     }
     TraceF("\nSuccessfully copied generic script for module %s into output file %s.", moduleName, scriptPath);
