@@ -1,5 +1,5 @@
 // The DLL as a host sees it: export table, image flags, imports, version
-// resource, calling conventions, and a load that touches nothing.
+// resource and a load that touches nothing.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_host.h"
 #include "support/plugin_dll.h"
 #include "support/scratch.h"
 
@@ -22,11 +21,14 @@ const T *At(HMODULE module, DWORD rva)
     return reinterpret_cast<const T *>(reinterpret_cast<const BYTE *>(module) + rva);
 }
 
-const IMAGE_NT_HEADERS32 *NtHeaders(HMODULE module)
+// The headers of this build's own bitness: the test and the DLL are built alike.
+const IMAGE_NT_HEADERS *NtHeaders(HMODULE module)
 {
     auto dos = At<IMAGE_DOS_HEADER>(module, 0);
-    return At<IMAGE_NT_HEADERS32>(module, static_cast<DWORD>(dos->e_lfanew));
+    return At<IMAGE_NT_HEADERS>(module, static_cast<DWORD>(dos->e_lfanew));
 }
+
+constexpr WORD kMachine = sizeof(void *) == 4 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
 
 TEST(ExportTable, SevenNamesWithAlphabeticalOrdinals)
 {
@@ -60,8 +62,8 @@ TEST(Image, SystemImportsOnlyAndSecurityFlags)
     PluginDll dll;
     ASSERT_TRUE(dll.Loaded());
     HMODULE module = dll.Module();
-    const IMAGE_NT_HEADERS32 *nt = NtHeaders(module);
-    EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    const IMAGE_NT_HEADERS *nt = NtHeaders(module);
+    EXPECT_EQ(nt->FileHeader.Machine, kMachine);
     EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
     WORD flags = nt->OptionalHeader.DllCharacteristics;
     EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
@@ -110,46 +112,6 @@ TEST(Exports, LoadingTouchesNothing)
     }
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyA(HKEY_LOCAL_MACHINE, qritest::kInstallerKey, &key), ERROR_SUCCESS);
-}
-
-TEST(CallingConventions, ExportsAreCallerCleanAndCallbacksCalleeClean)
-{
-    PluginDll dll;
-    ASSERT_TRUE(dll.Loaded());
-    qritest::InstallerFixture installer;
-    installer.key.SetText("Product Name", "Product");
-
-    // Property sink (6 arguments, callee clean-up) through a 2-argument export.
-    qritest::PropertyRecorder recorder;
-    int context = 0;
-    unsigned int properties[] = {reinterpret_cast<unsigned int>(&context),
-                                 reinterpret_cast<unsigned int>(&qritest::PropertyRecorder::Sink)};
-    int balanced = 0;
-    EXPECT_EQ(qritest::qri_call_watching_stack(reinterpret_cast<const void *>(dll.GetProperties), properties, 2,
-                                               &balanced),
-              1);
-    EXPECT_EQ(balanced, 1);
-    EXPECT_EQ(recorder.reports.size(), 2u);
-
-    // Task reader (7 arguments): a task type that matches nothing comes back as
-    // the reader's own result, after one reader call.
-    qritest::FakeSettings settings;
-    settings.Set("Task", "TaskType", "unknown");
-    settings.SetFoundResult(5);
-    void *cookie = nullptr;
-    unsigned int task[] = {reinterpret_cast<unsigned int>(settings.TaskData()), 8,
-                           reinterpret_cast<unsigned int>(&qritest::FakeSettings::TaskReader),
-                           reinterpret_cast<unsigned int>(&cookie)};
-    balanced = 0;
-    EXPECT_EQ(qritest::qri_call_watching_stack(reinterpret_cast<const void *>(dll.EnforceTask), task, 4, &balanced),
-              5);
-    EXPECT_EQ(balanced, 1);
-    EXPECT_EQ(settings.Calls().size(), 1u);
-
-    // No arguments at all.
-    balanced = 0;
-    qritest::qri_call_watching_stack(reinterpret_cast<const void *>(dll.IsSoftwareInstalled), nullptr, 0, &balanced);
-    EXPECT_EQ(balanced, 1);
 }
 
 } // namespace

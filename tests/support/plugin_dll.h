@@ -67,11 +67,4 @@ protected:
     PluginDll dll;
 };
 
-// Calls a caller-clean-up function with `count` 32-bit arguments and checks
-// that it came back with the stack pointer and the callee-saved registers as
-// they were: a callback called with the wrong convention shows up here (or
-// crashes the test).
-extern "C" int __cdecl qri_call_watching_stack(const void *function, const unsigned int *arguments, int count,
-                                               int *balanced);
-
 } // namespace qritest

@@ -1,7 +1,7 @@
 // qri_call_watching_stack: see plugin_dll.h.
-#include "support/plugin_dll.h"
+#include "support/stack_watch.h"
 
-// i386, cdecl: function, arguments, count, balanced.
+// i386, cdecl: function, arguments (32 bits each), count, balanced.
 asm(R"(
     .text
     .globl _qri_call_watching_stack
