@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/trace.h"
 #include "plugin/enforcement.h"
-#include "plugin/trace.h"
 
 namespace qri {
 

@@ -3,18 +3,16 @@
 // scripts and starts the installer engine on the Master script.
 #include <cstring>
 
+#include "common/setting_source.h"
 #include "common/text.h"
+#include "common/trace.h"
 #include "common/unique.h"
 #include "plugin/enforcement.h"
-#include "plugin/policy_script_names.h"
-#include "plugin/setting_source.h"
-#include "plugin/trace.h"
 #include "registry/installer_key.h"
 #include "script/generator.h"
+#include "script/policy_script_names.h"
 
 namespace qri {
-
-char g_policyScriptNames[kPolicyScriptCount][kPathCapacity];
 
 namespace {
 

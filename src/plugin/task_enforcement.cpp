@@ -2,10 +2,10 @@
 // installer engine started on it, and the task cookie that tracks the engine.
 #include <cstring>
 
+#include "common/setting_source.h"
 #include "common/text.h"
+#include "common/trace.h"
 #include "plugin/enforcement.h"
-#include "plugin/setting_source.h"
-#include "plugin/trace.h"
 #include "registry/installer_key.h"
 #include "script/generator.h"
 

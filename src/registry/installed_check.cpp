@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "common/text.h"
+#include "common/trace.h"
 #include "common/unique.h"
-#include "plugin/trace.h"
 #include "registry/installer_key.h"
 
 namespace qri {

@@ -9,15 +9,17 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "common/trace.h"
 #include "common/unique.h"
-#include "plugin/policy_script_names.h"
-#include "plugin/trace.h"
 #include "registry/installer_key.h"
 #include "script/option_tables.h"
+#include "script/policy_script_names.h"
 #include "script/reboot_settings.h"
 #include "script/site_writers.h"
 
 namespace qri {
+
+char g_policyScriptNames[kPolicyScriptCount][kPathCapacity];
 
 namespace {
 

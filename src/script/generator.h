@@ -2,7 +2,7 @@
 // module, starting from the module's generic script.
 #pragma once
 
-#include "plugin/setting_source.h"
+#include "common/setting_source.h"
 
 namespace qri {
 

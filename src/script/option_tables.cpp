@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "common/mbcs.h"
-#include "plugin/trace.h"
+#include "common/trace.h"
 
 namespace qri {
 

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
+#include "common/setting_source.h"
 #include "common/text.h"
-#include "plugin/setting_source.h"
 
 namespace qri {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "plugin/setting_source.h"
+#include "common/setting_source.h"
 
 namespace qri {
 

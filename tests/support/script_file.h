@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/setting_source.h"
+#include "common/setting_source.h"
 #include "support/fake_host.h"
 #include "support/scratch.h"
 #include "support/trace_capture.h"

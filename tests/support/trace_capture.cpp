@@ -1,7 +1,7 @@
 // Trace capture through the static library's internal sink.
 #include "support/trace_capture.h"
 
-#include "plugin/trace.h"
+#include "common/trace.h"
 
 namespace qritest {
 

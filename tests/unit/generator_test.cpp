@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/policy_script_names.h"
 #include "script/generator.h"
+#include "script/policy_script_names.h"
 #include "support/engine_run.h"
 #include "support/fake_host.h"
 #include "support/scratch.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <type_traits>
 
-#include "plugin/setting_source.h"
-#include "plugin/trace.h"
+#include "common/setting_source.h"
+#include "common/trace.h"
 #include "support/fake_host.h"
 #include "support/trace_capture.h"
 

@@ -1,5 +1,5 @@
 // The setting-read adapter.
-#include "plugin/setting_source.h"
+#include "common/setting_source.h"
 
 namespace qri {
 

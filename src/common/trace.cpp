@@ -1,5 +1,5 @@
 // Trace hook and the process-wide trace buffer.
-#include "plugin/trace.h"
+#include "common/trace.h"
 
 #include <windows.h>
 
