@@ -21,8 +21,12 @@ int FreeCookie(RXPLUGIN_TaskCookie cookie);
 
 int EnforcePolicy(const char *softwareId, RXPLUGIN_PolicySettingReader reader);
 
+// Longest installer directory in which GetTempFileNameA can name a file.
+constexpr std::size_t kLongestScriptDirectory = MAX_PATH - 14;
+
 // Makes an empty, uniquely named script file in the installer directory.
-// False when no name could be made; path is then empty.
+// False when no name could be made (also for a directory longer than
+// kLongestScriptDirectory); path is then empty.
 bool MakeScriptName(const char *installerDirectory, const char *prefix, char *path);
 
 // The engine's command line: <dir>\QRI.exe /SCRIPT "<script>", the program's

@@ -10,15 +10,18 @@ namespace qri {
 
 bool MakeScriptName(const char *installerDirectory, const char *prefix, char *path)
 {
-    // Some systems report success for long directories without writing the
-    // name, so the buffer is cleared first and checked afterwards.
+    // A temporary name needs 14 characters of MAX_PATH beside its directory;
+    // some systems crash or write an unterminated name for a longer one. They
+    // may also report success without writing at all, so the buffer is
+    // cleared first and checked afterwards.
     std::memset(path, 0, kPathCapacity);
-    if (GetTempFileNameA(installerDirectory, prefix, 0, path) == 0 || path[0] == '\0') {
+    if (std::strlen(installerDirectory) > kLongestScriptDirectory ||
+        GetTempFileNameA(installerDirectory, prefix, 0, path) == 0 || path[0] == '\0' ||
+        path[kPathCapacity - 1] != '\0') {
         path[0] = '\0';
         TraceF("Unable to create a %s script file in %s", prefix, installerDirectory);
         return false;
     }
-    path[kPathCapacity - 1] = '\0';
     return true;
 }
 

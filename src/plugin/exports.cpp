@@ -3,18 +3,27 @@
 #include "qriplugn.h"
 
 #include "plugin/enforcement.h"
+#include "plugin/enforcement_lock.h"
 #include "registry/installer_key.h"
 
 extern "C" {
 
+// A nested enforcement (from a reader of the running one, on its thread)
+// returns 0 at once: it would otherwise wait for itself.
 int RXPLUGIN_CALL RXPLUGIN_EnforcePolicy(const char *softwareId, RXPLUGIN_PolicySettingReader reader)
 {
+    qri::EnforcementLock lock;
+    if (!lock.Held())
+        return 0;
     return qri::EnforcePolicy(softwareId, reader);
 }
 
 int RXPLUGIN_CALL RXPLUGIN_EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSettingReader reader,
                                        RXPLUGIN_TaskCookie *cookie)
 {
+    qri::EnforcementLock lock;
+    if (!lock.Held())
+        return 0;
     return qri::EnforceTask(taskData, taskDataSize, reader, cookie);
 }
 

@@ -6,6 +6,24 @@
 
 namespace qri {
 
+namespace {
+
+bool IsAsciiLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "X:\..." or "\\server...": anything else would be taken relative to
+// whatever the agent's current drive and directory happen to be.
+bool IsAbsolutePath(const char *path)
+{
+    if (IsAsciiLetter(path[0]) && path[1] == ':' && path[2] == '\\')
+        return true;
+    return path[0] == '\\' && path[1] == '\\' && path[2] != '\0' && path[2] != '\\';
+}
+
+} // namespace
+
 bool GetInstallerDirectory(char *buffer, DWORD capacity)
 {
     if (buffer == nullptr || capacity < kPathCapacity)
@@ -19,7 +37,7 @@ bool GetInstallerDirectory(char *buffer, DWORD capacity)
     if (status != ERROR_SUCCESS || size == 0)
         return false;
     // The registry does not add a zero that the writer left out.
-    return TerminateWithin(buffer, capacity, size);
+    return TerminateWithin(buffer, capacity, size) && IsAbsolutePath(buffer);
 }
 
 int ReportProperty(void *hostContext, RXPLUGIN_PropertySink sink, HKEY key, const char *section, const char *name,

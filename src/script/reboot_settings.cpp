@@ -50,10 +50,15 @@ void WriteRebootSettings(FILE *script, RXPLUGIN_PolicySettingReader policyReader
     DWORD showRebootUi = 0;
     DWORD rebootTimeOut = 0;
     if (policyReader != nullptr) {
+        // A value that was not found stays 0, whatever the reader left in it.
         unsigned long size = RXPLUGIN_NUMBER_CAPACITY;
-        policyReader(agentSoftwareId, "General", "ShowRebootUI", &showRebootUi, RXPLUGIN_VALUE_NUMBER, &size);
+        if (policyReader(agentSoftwareId, "General", "ShowRebootUI", &showRebootUi, RXPLUGIN_VALUE_NUMBER, &size) ==
+            0)
+            showRebootUi = 0;
         size = RXPLUGIN_NUMBER_CAPACITY;
-        policyReader(agentSoftwareId, "General", "RebootTimeOut", &rebootTimeOut, RXPLUGIN_VALUE_NUMBER, &size);
+        if (policyReader(agentSoftwareId, "General", "RebootTimeOut", &rebootTimeOut, RXPLUGIN_VALUE_NUMBER,
+                         &size) == 0)
+            rebootTimeOut = 0;
     }
 
     bool automatic = rebootTimeOut != kNoAutomaticReboot;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -457,6 +459,122 @@ TEST_F(PolicyEnforcement, LongInstallerDirectoryGivesTheWholeCommandLine)
     EXPECT_NE(qritest::ReadFileBytes(master).find("\tset MSIScriptName=\"" + msi + "\"\r\n"), std::string::npos);
 }
 
+TEST_F(PolicyEnforcement, DirectoryTooLongForTemporaryNamesMakesNoScripts)
+{
+    // Temporary names need the directory to leave 14 characters of MAX_PATH.
+    struct Case {
+        std::size_t length;
+        bool named;
+    } cases[] = {{246, true}, {247, false}, {248, false}, {252, false}, {259, false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.length) + " characters");
+        qritest::LongInstallerFixture installation(c.length);
+        ASSERT_EQ(installation.Directory().size(), c.length);
+        installation.key.SetText("OAS_Installer_Run", "0");
+        FakeSettings settings;
+        EXPECT_EQ(Enforce(), 1);
+        EXPECT_EQ(installation.key.GetDword(kProcessHandle, 0) != 0, c.named);
+        qritest::EndStoredEngine(installation.key);
+        EXPECT_EQ(qritest::ListFiles(installation.Directory(), "*.tmp").size(), c.named ? 3u : 0u);
+        EXPECT_EQ(settings.Calls().empty(), !c.named);
+    }
+}
+
+// Two agent threads enforce the policies of two products at once: every
+// Master script names the MSI and Fenwa scripts of its own enforcement, and
+// every script holds its own product's settings.
+TEST_F(PolicyEnforcement, ConcurrentEnforcementsKeepTheirScriptsApart)
+{
+    PolicyInstallation installation;
+    // Without an engine no run is "still running": every enforcement writes.
+    DeleteFileA(installation.Engine().c_str());
+    FakeSettings settings;
+    const char *const products[] = {"oProductA", "oProductB"};
+    for (const char *product : products) {
+        for (const char *module : {"Master", "MSI", "Fenwa"}) {
+            settings.Set(std::string(module) + " General", "bLogToFile", "1", product);
+            settings.Set(std::string(module) + " General", "szLogFileName", std::string(product) + ".log", product);
+            settings.Set(std::string(module) + " Sites General", "uNumberOfSites", "0", product);
+        }
+    }
+    struct Worker {
+        PFN_RXPLUGIN_EnforcePolicy enforce;
+        const char *product;
+    } workers[] = {{dll.EnforcePolicy, products[0]}, {dll.EnforcePolicy, products[1]}};
+    auto run = [](void *argument) -> DWORD {
+        auto *worker = static_cast<Worker *>(argument);
+        for (int round = 0; round < 40; ++round)
+            worker->enforce(worker->product, FakeSettings::PolicyReader);
+        return 0;
+    };
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i)
+        threads[i] = CreateThread(nullptr, 0, run, &workers[i], 0, nullptr);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads)
+        CloseHandle(thread);
+
+    std::vector<std::string> scripts = installation.Scripts();
+    int masters = 0;
+    for (const std::string &name : scripts) {
+        if (name.compare(0, 3, "MAS") != 0)
+            continue;
+        ++masters;
+        std::string master = qritest::ReadFileBytes(installation.Join(name));
+        const char *owner = master.find("oProductA.log") != std::string::npos ? products[0] : products[1];
+        EXPECT_NE(master.find(std::string("LogFileName=") + owner + ".log\r\n"), std::string::npos) << name;
+        for (const char *field : {"MSIScriptName=\"", "FNWScriptName=\""}) {
+            std::size_t start = master.find(field);
+            ASSERT_NE(start, std::string::npos) << name << ": " << master;
+            start += std::strlen(field);
+            std::string named = master.substr(start, master.find('"', start) - start);
+            std::string text = qritest::ReadFileBytes(named);
+            EXPECT_NE(text.find(std::string("LogFileName=") + owner + ".log"), std::string::npos)
+                << name << " names " << named << " of another enforcement";
+        }
+    }
+    EXPECT_EQ(masters, 80);
+    EXPECT_EQ(scripts.size(), 3u * masters) << "scripts of broken enforcements";
+}
+
+// A reader that calls both enforcements again from inside the running one.
+void *const kUntouched = reinterpret_cast<void *>(static_cast<std::uintptr_t>(0xdeadbeef));
+
+struct NestedCalls {
+    qritest::PluginDll *dll = nullptr;
+    int calls = 0;
+    int policyResult = -1;
+    int taskResult = -1;
+    void *cookie = kUntouched;
+} g_nested;
+
+int RXPLUGIN_CALLBACK NestingReader(const char *softwareId, const char *section, const char *key, void *buffer,
+                                    int valueKind, unsigned long *size)
+{
+    if (g_nested.calls++ == 0) {
+        g_nested.policyResult = g_nested.dll->EnforcePolicy(softwareId, FakeSettings::PolicyReader);
+        int taskData = 0;
+        g_nested.taskResult =
+            g_nested.dll->EnforceTask(&taskData, sizeof taskData, FakeSettings::TaskReader, &g_nested.cookie);
+    }
+    return FakeSettings::PolicyReader(softwareId, section, key, buffer, valueKind, size);
+}
+
+TEST_F(PolicyEnforcement, NestedEnforcementFromAReaderReturnsZeroAtOnce)
+{
+    PolicyInstallation installation;
+    DeleteFileA(installation.Engine().c_str());
+    FakeSettings settings;
+    g_nested = NestedCalls();
+    g_nested.dll = &dll;
+    EXPECT_EQ(dll.EnforcePolicy(kSoftwareId, NestingReader), 1);
+    EXPECT_EQ(g_nested.policyResult, 0);
+    EXPECT_EQ(g_nested.taskResult, 0);
+    EXPECT_EQ(g_nested.cookie, kUntouched) << "the cookie location was written";
+    EXPECT_EQ(installation.Scripts().size(), 3u) << "the nested calls made scripts";
+    EXPECT_EQ(static_cast<int>(settings.Calls().size()), g_nested.calls) << "the nested calls read settings";
+}
+
 TEST_F(PolicyEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix)
 {
     PolicyInstallation installation("qpblank dir");
@@ -492,6 +610,8 @@ TEST_F(PolicyEnforcement, StopsEarlyWithoutArgumentsKeyOrDirectory)
          [](PolicyInstallation &p) { p.Key().Remove("Installation Directory"); }},
         {"installer directory of 260 characters", kSoftwareId, true,
          [](PolicyInstallation &p) { p.Key().SetText("Installation Directory", std::string(260, 'd')); }},
+        {"relative installer directory", kSoftwareId, true,
+         [](PolicyInstallation &p) { p.Key().SetText("Installation Directory", "AAAA"); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -217,8 +217,8 @@ struct PolicyInstallation : EngineInstallation {
 
 // An installer directory whose path has exactly `length` characters (a padded
 // subdirectory of a scratch directory), registered in a fresh installer key,
-// with the five generic scripts and the stand-in engine as QRI.exe. Keep
-// length at 247 or below: longer directories break temporary names under Wine.
+// with the five generic scripts and the stand-in engine as QRI.exe wherever
+// their paths fit in MAX_PATH.
 class LongInstallerFixture {
   public:
     explicit LongInstallerFixture(std::size_t length) : base_("ql")
@@ -234,9 +234,12 @@ class LongInstallerFixture {
             return;
         }
         key.SetText("Installation Directory", directory_);
-        for (const char *module : {"Master", "MSI", "Fenwa", "AutoUpdate", "Replicate"})
-            WriteFileBytes(directory_ + "\\" + module + ".gen", InstallerFixture::GenericContent(module));
-        InstallStandinEngine(directory_);
+        for (const char *module : {"Master", "MSI", "Fenwa", "AutoUpdate", "Replicate"}) {
+            if (Fits(std::string(module) + ".gen"))
+                WriteFileBytes(directory_ + "\\" + module + ".gen", InstallerFixture::GenericContent(module));
+        }
+        if (Fits("QRI.exe.seen"))
+            InstallStandinEngine(directory_);
     }
     const std::string &Directory() const { return directory_; }
     std::string Engine() const { return directory_ + "\\QRI.exe"; }
@@ -244,6 +247,8 @@ class LongInstallerFixture {
     ScratchInstallerKey key;
 
   private:
+    bool Fits(const std::string &name) const { return directory_.size() + 1 + name.size() < MAX_PATH; }
+
     ScratchDir base_;
     std::string directory_;
 };

@@ -20,12 +20,21 @@ TEST(InstallerDirectory, LengthAndCapacityLimits)
         DWORD capacity;
         bool expected;
     } cases[] = {
-        {"259 characters", std::string(259, 'd'), 260, true},
-        {"260 characters", std::string(260, 'd'), 260, false},
+        {"259 characters", "C:\\" + std::string(256, 'd'), 260, true},
+        {"260 characters", "C:\\" + std::string(257, 'd'), 260, false},
         {"short", "C:\\Inst", 260, true},
         {"capacity 259", "C:\\Inst", 259, false},
         {"capacity 0", "C:\\Inst", 0, false},
-        {"larger capacity", std::string(300, 'd'), 1024, true},
+        {"larger capacity", "C:\\" + std::string(297, 'd'), 1024, true},
+        // Only an absolute path names the installer's own directory.
+        {"lower-case drive", "c:\\Inst", 260, true},
+        {"UNC path", "\\\\server\\share\\Inst", 260, true},
+        {"relative", "AAAA", 260, false},
+        {"rooted on the current drive", "\\AAAA", 260, false},
+        {"relative to a drive's directory", "C:AAAA", 260, false},
+        {"drive alone", "C:", 260, false},
+        {"no server after two backslashes", "\\\\", 260, false},
+        {"empty text", "", 260, false},
     };
     for (const Case &c : cases) {
         ScratchInstallerKey key;
@@ -53,6 +62,8 @@ TEST(InstallerDirectory, FailsWithoutKeyValueOrData)
     EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer)) << "absent value";
     key.SetRaw("Installation Directory", REG_SZ, "");
     EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer)) << "0-byte value";
+    key.SetDword("Installation Directory", 0x41414141);
+    EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer)) << "a number read as four characters";
 }
 
 TEST(InstallerDirectory, TextStoredWithoutItsZeroIsTerminated)
@@ -65,9 +76,9 @@ TEST(InstallerDirectory, TextStoredWithoutItsZeroIsTerminated)
     EXPECT_STREQ(buffer, "C:\\NoZero");
 
     // 260 bytes without a zero cannot be terminated within 260.
-    key.SetRaw("Installation Directory", REG_SZ, std::string(260, 'd'));
+    key.SetRaw("Installation Directory", REG_SZ, "C:\\" + std::string(257, 'd'));
     EXPECT_FALSE(qri::GetInstallerDirectory(buffer, sizeof buffer));
-    key.SetRaw("Installation Directory", REG_SZ, std::string(259, 'd'));
+    key.SetRaw("Installation Directory", REG_SZ, "C:\\" + std::string(256, 'd'));
     ASSERT_TRUE(qri::GetInstallerDirectory(buffer, sizeof buffer));
     EXPECT_EQ(std::strlen(buffer), 259u);
 }

@@ -117,6 +117,19 @@ int RXPLUGIN_CALLBACK ShrinkingReader(const char *, const char *, const char *, 
     return 1;
 }
 
+// Answers "not found" after filling the buffer anyway.
+int RXPLUGIN_CALLBACK NotFoundButWrittenReader(const char *, const char *, const char *, void *buffer, int,
+                                               unsigned long *)
+{
+    std::memset(buffer, 0x41, 4);
+    return 0;
+}
+
+TEST(RebootSettings, ValueNotFoundStaysZeroWhateverTheReaderWrote)
+{
+    EXPECT_EQ(WriteReboot(NotFoundButWrittenReader), RebootLines("FALSE", "TRUE", "0"));
+}
+
 TEST(RebootSettings, SizeIsSetBeforeEachRead)
 {
     g_reads = 0;
