@@ -480,6 +480,19 @@ TEST_F(PolicyEnforcement, DirectoryTooLongForTemporaryNamesMakesNoScripts)
     }
 }
 
+struct PolicyWorker {
+    PFN_RXPLUGIN_EnforcePolicy enforce;
+    const char *product;
+};
+
+DWORD WINAPI EnforceRounds(void *argument)
+{
+    auto *worker = static_cast<PolicyWorker *>(argument);
+    for (int round = 0; round < 40; ++round)
+        worker->enforce(worker->product, FakeSettings::PolicyReader);
+    return 0;
+}
+
 // Two agent threads enforce the policies of two products at once: every
 // Master script names the MSI and Fenwa scripts of its own enforcement, and
 // every script holds its own product's settings.
@@ -497,19 +510,10 @@ TEST_F(PolicyEnforcement, ConcurrentEnforcementsKeepTheirScriptsApart)
             settings.Set(std::string(module) + " Sites General", "uNumberOfSites", "0", product);
         }
     }
-    struct Worker {
-        PFN_RXPLUGIN_EnforcePolicy enforce;
-        const char *product;
-    } workers[] = {{dll.EnforcePolicy, products[0]}, {dll.EnforcePolicy, products[1]}};
-    auto run = [](void *argument) -> DWORD {
-        auto *worker = static_cast<Worker *>(argument);
-        for (int round = 0; round < 40; ++round)
-            worker->enforce(worker->product, FakeSettings::PolicyReader);
-        return 0;
-    };
+    PolicyWorker workers[] = {{dll.EnforcePolicy, products[0]}, {dll.EnforcePolicy, products[1]}};
     HANDLE threads[2];
     for (int i = 0; i < 2; ++i)
-        threads[i] = CreateThread(nullptr, 0, run, &workers[i], 0, nullptr);
+        threads[i] = CreateThread(nullptr, 0, EnforceRounds, &workers[i], 0, nullptr);
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
     for (HANDLE thread : threads)
         CloseHandle(thread);
