@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdarg>
 
 #include "common/text.h"
@@ -11,21 +12,45 @@ namespace qri {
 
 namespace {
 
+// The section that debug-output viewers create to receive OutputDebugString.
+constexpr char kDebugOutputSection[] = "DBWIN_BUFFER";
+
 char g_traceBuffer[kTraceBufferCapacity];
+// Calls that do not hold the enforcement lock look too; any one look is a
+// true answer of a moment ago, so no call can make another lose messages
+// that a listener present throughout would see.
+std::atomic<bool> g_listened{false};
 TraceSink g_sink = nullptr;
 void *g_sinkContext = nullptr;
 
+bool DebugOutputViewerListens()
+{
+    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, kDebugOutputSection);
+    if (section == nullptr)
+        return false;
+    CloseHandle(section);
+    return true;
+}
+
 } // namespace
+
+void LookForTraceListeners()
+{
+    g_listened.store(IsDebuggerPresent() || DebugOutputViewerListens(), std::memory_order_relaxed);
+}
 
 void Trace(const char *message)
 {
-    OutputDebugStringA(message);
+    if (g_listened.load(std::memory_order_relaxed))
+        OutputDebugStringA(message);
     if (g_sink != nullptr)
         g_sink(message, g_sinkContext);
 }
 
 void TraceF(const char *format, ...)
 {
+    if (!g_listened.load(std::memory_order_relaxed) && g_sink == nullptr)
+        return;
     va_list args;
     va_start(args, format);
     FormatBoundedV(g_traceBuffer, sizeof g_traceBuffer, format, args);

@@ -2,6 +2,7 @@
 // the work; nothing here may let an exception reach the host.
 #include "qriplugn.h"
 
+#include "common/trace.h"
 #include "plugin/enforcement.h"
 #include "plugin/enforcement_lock.h"
 #include "registry/installer_key.h"
@@ -15,6 +16,7 @@ int RXPLUGIN_CALL RXPLUGIN_EnforcePolicy(const char *softwareId, RXPLUGIN_Policy
     qri::EnforcementLock lock;
     if (!lock.Held())
         return 0;
+    qri::LookForTraceListeners();
     return qri::EnforcePolicy(softwareId, reader);
 }
 
@@ -24,6 +26,7 @@ int RXPLUGIN_CALL RXPLUGIN_EnforceTask(void *taskData, unsigned long taskDataSiz
     qri::EnforcementLock lock;
     if (!lock.Held())
         return 0;
+    qri::LookForTraceListeners();
     return qri::EnforceTask(taskData, taskDataSize, reader, cookie);
 }
 
@@ -44,6 +47,7 @@ int RXPLUGIN_CALL RXPLUGIN_GetTaskStatus(RXPLUGIN_TaskCookie cookie)
 
 int RXPLUGIN_CALL RXPLUGIN_IsSoftwareInstalled(void)
 {
+    qri::LookForTraceListeners();
     return qri::IsSoftwareInstalled();
 }
 

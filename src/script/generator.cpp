@@ -37,7 +37,7 @@ const char *FileNameOf(const char *path)
 }
 
 // The site loop. 1 when every site was handled or there are none.
-int WriteUpdateSites(FILE *script, const SettingSource &source, const char *moduleName, char *setting)
+int WriteUpdateSites(ScriptText &script, const SettingSource &source, const char *moduleName, char *setting)
 {
     char sitesGeneral[kSettingCapacity] = {};
     FormatBounded(sitesGeneral, sizeof sitesGeneral, "%s %s", moduleName, "Sites General");
@@ -65,14 +65,14 @@ int WriteUpdateSites(FILE *script, const SettingSource &source, const char *modu
             continue;
 
         ++connection;
-        fprintf(script, "\n\n[%s_%d]", "Connection", connection);
+        script.Print("\n\n[%s_%d]", "Connection", connection);
 
         TraceReadingOption("uUpdateFrom", siteSection);
         if (!ReadTextSetting(source, siteSection, "uUpdateFrom", setting))
             continue;
         int updateFrom = ParseDecimal(setting);
         if (ReadTextSetting(source, siteSection, "szSiteName", setting))
-            fprintf(script, "\n\tConnectionName  %s\n", setting);
+            script.Print("\n\tConnectionName  %s\n", setting);
 
         int goOn = 1;
         if (updateFrom == kFtpSite)
@@ -148,9 +148,9 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
             Trace("\nError generating script");
             return kGenerateFailed;
         }
-        FILE *out = script.get();
-        fprintf(out, "\n\n[%s]", "Options");
-        fprintf(out, "\n\tset ScriptName=%s", FileNameOf(scriptPath));
+        ScriptText out(script.get());
+        out.Print("\n\n[%s]", "Options");
+        out.Print("\n\tset ScriptName=%s", FileNameOf(scriptPath));
 
         char general[kSettingCapacity] = {};
         FormatBounded(general, sizeof general, "%s %s", module->name, "General");
@@ -162,7 +162,7 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
             if (source.taskReader(source.data, source.dataSize, "Task", "TaskName", taskName, RXPLUGIN_VALUE_TEXT,
                                   &size) != 0) {
                 taskName[kSettingCapacity - 1] = '\0';
-                fprintf(out, "\n\tset TaskName=%s", taskName);
+                out.Print("\n\tset TaskName=%s", taskName);
             }
         }
 
@@ -171,8 +171,8 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
         WriteOptionGroups(out, source, general, setting);
 
         if (std::strcmp(module->name, "Master") == 0) {
-            fprintf(out, "\n\tset MSIScriptName=\"%s\"", g_policyScriptNames[kMsiScript]);
-            fprintf(out, "\n\tset FNWScriptName=\"%s\"", g_policyScriptNames[kFenwaScript]);
+            out.Print("\n\tset MSIScriptName=\"%s\"", g_policyScriptNames[kMsiScript]);
+            out.Print("\n\tset FNWScriptName=\"%s\"", g_policyScriptNames[kFenwaScript]);
             WriteRebootSettings(out, source.policyReader);
             result = kGenerated;
         } else if (WriteUpdateSites(out, source, module->name, setting)) {

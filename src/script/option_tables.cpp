@@ -43,17 +43,17 @@ bool GroupRowEmpty(int index)
     return index >= kOptionGroupRows || kOptionGroups[index].key[0] == '\0';
 }
 
-void WriteOptionLine(FILE *script, const OptionRow &row, const char *value)
+void WriteOptionLine(ScriptText &script, const OptionRow &row, const char *value)
 {
     switch (row.type) {
     case kOptionSwitch:
-        fprintf(script, "\n\tset %s=%s", row.scriptVariable, ParseDecimal(value) != 0 ? "TRUE" : "FALSE");
+        script.Print("\n\tset %s=%s", row.scriptVariable, ParseDecimal(value) != 0 ? "TRUE" : "FALSE");
         break;
     case kOptionText:
-        fprintf(script, "\n\tset %s=%s", row.scriptVariable, value);
+        script.Print("\n\tset %s=%s", row.scriptVariable, value);
         break;
     case kOptionNumber:
-        fprintf(script, "\n\tset %s=%d", row.scriptVariable, ParseDecimal(value));
+        script.Print("\n\tset %s=%d", row.scriptVariable, ParseDecimal(value));
         break;
     default:
         break;
@@ -81,7 +81,7 @@ void TrimTrailingBackslash(char *text)
     TrimOneTrailing(text, '\\');
 }
 
-void WriteGeneralOptions(FILE *script, const SettingSource &source, const char *generalSection, char *setting)
+void WriteGeneralOptions(ScriptText &script, const SettingSource &source, const char *generalSection, char *setting)
 {
     for (int index = 0; index < kGeneralOptionRows && kGeneralOptions[index].key[0] != '\0'; ++index) {
         const OptionRow &row = kGeneralOptions[index];
@@ -94,7 +94,7 @@ void WriteGeneralOptions(FILE *script, const SettingSource &source, const char *
     }
 }
 
-void WriteOptionGroups(FILE *script, const SettingSource &source, const char *generalSection, char *setting)
+void WriteOptionGroups(ScriptText &script, const SettingSource &source, const char *generalSection, char *setting)
 {
     int index = 0;
     for (;;) {

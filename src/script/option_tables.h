@@ -1,10 +1,9 @@
 // The two constant option tables of the Options section and their walks.
 #pragma once
 
-#include <cstdio>
-
 #include "common/setting_source.h"
 #include "common/text.h"
+#include "script/script_text.h"
 
 namespace qri {
 
@@ -27,8 +26,8 @@ extern const OptionRow kGeneralOptions[kGeneralOptionRows];
 extern const OptionRow kOptionGroups[kOptionGroupRows];
 
 // setting is the generation's kSettingCapacity buffer.
-void WriteGeneralOptions(FILE *script, const SettingSource &source, const char *generalSection, char *setting);
-void WriteOptionGroups(FILE *script, const SettingSource &source, const char *generalSection, char *setting);
+void WriteGeneralOptions(ScriptText &script, const SettingSource &source, const char *generalSection, char *setting);
+void WriteOptionGroups(ScriptText &script, const SettingSource &source, const char *generalSection, char *setting);
 
 // Removes one trailing backslash, stepping back by the ANSI code page's rules.
 void TrimTrailingBackslash(char *text);

@@ -32,7 +32,7 @@ void GetAgentIniPath(char *path, unsigned long capacity)
         path[0] = '\0';
 }
 
-void WriteRebootSettings(FILE *script, RXPLUGIN_PolicySettingReader policyReader)
+void WriteRebootSettings(ScriptText &script, RXPLUGIN_PolicySettingReader policyReader)
 {
     char iniPath[kPathCapacity];
     GetAgentIniPath(iniPath, sizeof iniPath);
@@ -62,9 +62,9 @@ void WriteRebootSettings(FILE *script, RXPLUGIN_PolicySettingReader policyReader
     }
 
     bool automatic = rebootTimeOut != kNoAutomaticReboot;
-    fprintf(script, "\n\tset PromptForReboot       =%s", showRebootUi != 0 ? "TRUE" : "FALSE");
-    fprintf(script, "\n\tset AutomaticReboot       =%s", automatic ? "TRUE" : "FALSE");
-    fprintf(script, "\n\tset AutomaticRebootTimeout=%lu", static_cast<unsigned long>(automatic ? rebootTimeOut : 0));
+    script.Print("\n\tset PromptForReboot       =%s", showRebootUi != 0 ? "TRUE" : "FALSE");
+    script.Print("\n\tset AutomaticReboot       =%s", automatic ? "TRUE" : "FALSE");
+    script.Print("\n\tset AutomaticRebootTimeout=%lu", static_cast<unsigned long>(automatic ? rebootTimeOut : 0));
 }
 
 } // namespace qri

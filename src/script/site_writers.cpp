@@ -20,7 +20,7 @@ void ReadPassword(const SettingSource &source, const char *section, char *buffer
 
 } // namespace
 
-int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSection)
+int WriteFtpSite(const SettingSource &source, ScriptText &script, const char *siteSection)
 {
     char first[kSettingCapacity] = {};
     char second[kSettingCapacity] = {};
@@ -37,7 +37,7 @@ int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSect
         *slash = '\0';
         path = slash + 1;
     }
-    fprintf(script, "\n\tFTP %s, %s, passive", first, path);
+    script.Print("\n\tFTP %s, %s, passive", first, path);
 
     if (!ReadOption(source, siteSection, "bAnonymousLogin", second))
         return 0;
@@ -45,7 +45,7 @@ int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSect
         if (!ReadOption(source, siteSection, "szFTPUsername", first))
             return 0;
         ReadPassword(source, siteSection, second);
-        fprintf(script, "\n\tFTPUSER %s, %s ", first, second);
+        script.Print("\n\tFTPUSER %s, %s ", first, second);
     }
 
     if (!ReadOption(source, siteSection, "bProxy", first))
@@ -56,11 +56,11 @@ int WriteFtpSite(const SettingSource &source, FILE *script, const char *siteSect
         return 0;
     if (!ReadOption(source, siteSection, "dwProxyPort", second))
         return 0;
-    fprintf(script, "\n\tPROXY  %s:%d ", first, ParseDecimal(second));
+    script.Print("\n\tPROXY  %s:%d ", first, ParseDecimal(second));
     return 1;
 }
 
-int WriteUncSite(const SettingSource &source, FILE *script, const char *siteSection)
+int WriteUncSite(const SettingSource &source, ScriptText &script, const char *siteSection)
 {
     char location[kSettingCapacity] = {};
     char user[kSettingCapacity] = {};
@@ -86,11 +86,11 @@ int WriteUncSite(const SettingSource &source, FILE *script, const char *siteSect
     if (!ReadOption(source, siteSection, "szRunAsDomain", domain))
         return 0;
     ReadPassword(source, siteSection, other);
-    fprintf(script, "\n\tUNCUSER %s, %s, %s", domain, user, other);
+    script.Print("\n\tUNCUSER %s, %s, %s", domain, user, other);
     return 1;
 }
 
-void WriteUncLine(char *location, FILE *script)
+void WriteUncLine(char *location, ScriptText &script)
 {
     char share[kSettingCapacity] = {};
     char path[kSettingCapacity] = {};
@@ -102,12 +102,12 @@ void WriteUncLine(char *location, FILE *script)
             CopyBounded(path, sizeof path, inShare + 1);
         }
     }
-    fprintf(script, "\n\tUNC %s, %s, %s", location + 2, share, path);
+    script.Print("\n\tUNC %s, %s, %s", location + 2, share, path);
 }
 
-void WriteLocalLine(const char *location, FILE *script)
+void WriteLocalLine(const char *location, ScriptText &script)
 {
-    fprintf(script, "\n\tLOCAL %s", location);
+    script.Print("\n\tLOCAL %s", location);
 }
 
 } // namespace qri

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/setting_source.h"
+#include "script/script_text.h"
 #include "support/fake_host.h"
 #include "support/scratch.h"
 #include "support/trace_capture.h"
@@ -20,17 +21,16 @@ namespace qritest {
 
 class ScriptFile {
 public:
-    explicit ScriptFile(const std::string &initial = "") : path_(dir_.Join("script.tmp"))
+    explicit ScriptFile(const std::string &initial = "")
+        : path_(dir_.Join("script.tmp")), stream_(Open(path_, initial)), text_(stream_)
     {
-        WriteFileBytes(path_, initial);
-        stream_ = std::fopen(path_.c_str(), "at");
     }
     ~ScriptFile() { Close(); }
     ScriptFile(const ScriptFile &) = delete;
     ScriptFile &operator=(const ScriptFile &) = delete;
 
-    FILE *Stream() const { return stream_; }
-    // Closes the stream and returns the file's bytes.
+    qri::ScriptText &Stream() { return text_; }
+    // Hands the text to the stream, closes it and returns the file's bytes.
     std::string Bytes()
     {
         Close();
@@ -38,16 +38,24 @@ public:
     }
 
 private:
+    static FILE *Open(const std::string &path, const std::string &initial)
+    {
+        WriteFileBytes(path, initial);
+        return std::fopen(path.c_str(), "at");
+    }
     void Close()
     {
-        if (stream_ != nullptr)
-            std::fclose(stream_);
+        if (stream_ == nullptr)
+            return;
+        text_.Flush();
+        std::fclose(stream_);
         stream_ = nullptr;
     }
 
     ScratchDir dir_{"script"};
     std::string path_;
     FILE *stream_ = nullptr;
+    qri::ScriptText text_;
 };
 
 // Expected file text written with plain line feeds: each reaches the file as

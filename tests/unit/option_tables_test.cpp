@@ -44,7 +44,7 @@ enum class Walk { General, Groups, Both };
 WriterOutcome RunWalk(const FakeSettings &settings, Walk walk, const qri::SettingSource &source)
 {
     SettingBuffer setting;
-    WriterOutcome out = qritest::RunOnScript(settings, kGeneral, [&](FILE *stream) {
+    WriterOutcome out = qritest::RunOnScript(settings, kGeneral, [&](qri::ScriptText &stream) {
         if (walk != Walk::Groups)
             qri::WriteGeneralOptions(stream, source, kGeneral, setting.bytes);
         if (walk != Walk::General)

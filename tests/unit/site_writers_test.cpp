@@ -25,7 +25,7 @@ enum class Writer { Ftp, Unc };
 
 WriterOutcome RunWriter(Writer writer, const FakeSettings &settings, const qri::SettingSource &source)
 {
-    return qritest::RunOnScript(settings, kSite, [&](FILE *stream) {
+    return qritest::RunOnScript(settings, kSite, [&](qri::ScriptText &stream) {
         return writer == Writer::Ftp ? qri::WriteFtpSite(source, stream, kSite)
                                      : qri::WriteUncSite(source, stream, kSite);
     });

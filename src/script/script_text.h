@@ -1,0 +1,43 @@
+// The text appended to one script, gathered in memory and handed to the
+// script's text-mode stream in one write: formatted output straight to the
+// stream reaches the file a character at a time and is written out at every
+// line feed.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+
+namespace qri {
+
+class ScriptText {
+public:
+    // stream: open for appending, owned by the caller, outliving this object.
+    explicit ScriptText(FILE *stream) : stream_(stream) {}
+    // Whatever is still gathered goes to the stream.
+    ~ScriptText();
+    ScriptText(const ScriptText &) = delete;
+    ScriptText &operator=(const ScriptText &) = delete;
+
+    // Appends the formatted text whole, however long: the buffer grows, and
+    // where memory runs out the text gathered so far is written first.
+    void Print(const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+
+    // Hands everything gathered to the stream. False when it took less.
+    bool Flush();
+
+    // The text gathered and not yet handed over, for tests.
+    const char *Pending() const { return data_; }
+    std::size_t PendingSize() const { return size_; }
+
+private:
+    bool Grow(std::size_t needed);
+
+    FILE *stream_;
+    char inline_[8192];
+    char *data_ = inline_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = sizeof inline_;
+};
+
+} // namespace qri
