@@ -91,17 +91,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     char *streamText = nullptr;
     std::size_t streamSize = 0;
-    FILE *script = open_memstream(&streamText, &streamSize);
-    if (script == nullptr)
+    FILE *stream = open_memstream(&streamText, &streamSize);
+    if (stream == nullptr)
         std::abort();
-    // The generation's setting buffer, exactly its capacity, carried from one walk to the next.
-    char *setting = static_cast<char *>(std::calloc(qri::kSettingCapacity, 1));
-    qri::WriteGeneralOptions(script, source, "AutoUpdate General", setting);
-    qri::WriteOptionGroups(script, source, "AutoUpdate General", setting);
-    std::free(setting);
-    qri::WriteFtpSite(source, script, "AutoUpdate Update Site1");
-    qri::WriteUncSite(source, script, "AutoUpdate Update Site2");
-    std::fclose(script);
+    {
+        qri::ScriptText script(stream);
+        // The generation's setting buffer, exactly its capacity, carried from one walk to the next.
+        char *setting = static_cast<char *>(std::calloc(qri::kSettingCapacity, 1));
+        qri::WriteGeneralOptions(script, source, "AutoUpdate General", setting);
+        qri::WriteOptionGroups(script, source, "AutoUpdate General", setting);
+        std::free(setting);
+        qri::WriteFtpSite(source, script, "AutoUpdate Update Site1");
+        qri::WriteUncSite(source, script, "AutoUpdate Update Site2");
+    }
+    std::fclose(stream);
     std::free(streamText);
     return 0;
 }
