@@ -99,7 +99,7 @@ const char kDemoSetupHelp[] =
     "\n"
     "Lays out a demo installation in DIR (default C:\\QRIDemo\\Installer): the five\n"
     "generic scripts, the stand-in engine (standin_engine.exe beside qrihost.exe)\n"
-    "as QRI.exe, and the installer registry key with Installation Directory, the\n"
+    "as QRI.exe (it runs for one second per start), and the installer registry key with Installation Directory, the\n"
     "product's properties, two base files and the installer run flags 1, 1, 0.\n"
     "Scripts of earlier runs (*.tmp) are removed. Exit 0 when done, 6 otherwise.\n";
 
@@ -843,7 +843,8 @@ int RunDemoSetup(const Options &options)
             SystemMessage(GetLastError()).c_str());
         return kSetupFailed;
     }
-    WriteWholeFile(engine + ".mode", "exit 0");
+    // Like a real engine, the stand-in takes a moment, so waits can be seen.
+    WriteWholeFile(engine + ".mode", "sleep 1000");
 
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kInstallerKey);
     HKEY key = nullptr;

@@ -204,7 +204,7 @@ int AnswerSetting(const SettingsFile &file, const char *section, const char *key
     const Setting *setting = FindSetting(file, section, key);
     if (setting == nullptr)
         return 0;
-    std::string where = Where(file.path, setting->line) + key + " in [" + section + "]: ";
+    std::string where = Where(file.path, setting->line) + setting->key + " in [" + setting->section + "]: ";
     unsigned long capacity = *size;
     if (valueKind == RXPLUGIN_VALUE_NUMBER) {
         unsigned long number = 0;
