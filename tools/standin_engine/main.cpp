@@ -3,6 +3,7 @@
 // and then acts as "<own path>.mode" says:
 //   exit N        end at once with exit code N (259 is refused: 1 instead)
 //   wait NAME     wait until the named event is set (at most 60 s), then exit 0
+//   sleep MS      run for MS milliseconds (at most 60 s), then exit 0
 // Without a mode file it ends at once with exit code 0.
 #include <windows.h>
 
@@ -56,6 +57,11 @@ int main()
             WaitForSingleObject(release, kLongestWaitMs);
             CloseHandle(release);
         }
+        return 0;
+    }
+    if (std::strncmp(mode, "sleep ", 6) == 0) {
+        DWORD ms = static_cast<DWORD>(std::strtoul(mode + 6, nullptr, 10));
+        Sleep(ms < kLongestWaitMs ? ms : kLongestWaitMs);
         return 0;
     }
     if (std::strncmp(mode, "exit ", 5) == 0) {
