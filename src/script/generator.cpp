@@ -36,6 +36,24 @@ const char *FileNameOf(const char *path)
     return lastBackslash != nullptr ? lastBackslash + 1 : path;
 }
 
+// The section of one site: prefix and the decimal number, cut to fit as
+// FormatBounded would cut it.
+void MakeSiteSection(char *section, std::size_t capacity, const char *prefix, int number)
+{
+    char digits[16];
+    char *first = digits + sizeof digits;
+    *--first = '\0';
+    do {
+        *--first = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    std::size_t length = std::strlen(prefix);
+    if (length >= capacity)
+        length = capacity - 1;
+    std::memcpy(section, prefix, length);
+    CopyBounded(section + length, capacity - length, first);
+}
+
 // The site loop. 1 when every site was handled or there are none.
 int WriteUpdateSites(ScriptText &script, const SettingSource &source, const char *moduleName, char *setting)
 {
@@ -51,12 +69,15 @@ int WriteUpdateSites(ScriptText &script, const SettingSource &source, const char
     if (siteCount <= 0)
         return 1;
 
+    // "<module> Update Site<n>": the part before the number is made once.
     char siteSection[kSettingCapacity];
+    char sitePrefix[kSettingCapacity] = {};
+    FormatBounded(sitePrefix, sizeof sitePrefix, "%s %s", moduleName, "Update Site");
     int connection = 0;
     // Wide enough that a count of INT_MAX still ends the loop.
     for (long long site = 1; site <= siteCount; ++site) {
         std::memset(siteSection, 0, sizeof siteSection);
-        FormatBounded(siteSection, sizeof siteSection, "%s %s%d", moduleName, "Update Site", static_cast<int>(site));
+        MakeSiteSection(siteSection, sizeof siteSection, sitePrefix, static_cast<int>(site));
 
         TraceReadingOption("bSiteEnabled", siteSection);
         if (!ReadTextSetting(source, siteSection, "bSiteEnabled", setting))

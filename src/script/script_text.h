@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 namespace qri {
 
@@ -20,8 +21,21 @@ public:
     ScriptText &operator=(const ScriptText &) = delete;
 
     // Appends the formatted text whole, however long: the buffer grows, and
-    // where memory runs out the text gathered so far is written first.
+    // where memory runs out the text gathered so far is written first. The
+    // conversions of the script forms (%s, %d, %lu, %%) are done here, since
+    // the C library's formatting is most of the cost of a large script; any
+    // other format goes through vsnprintf.
     void Print(const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+
+    void Append(const char *text, std::size_t length)
+    {
+        if (length <= capacity_ - size_) {
+            std::memcpy(data_ + size_, text, length);
+            size_ += length;
+        } else {
+            AppendGrowing(text, length);
+        }
+    }
 
     // Hands everything gathered to the stream. False when it took less.
     bool Flush();
@@ -32,6 +46,8 @@ public:
 
 private:
     bool Grow(std::size_t needed);
+    void AppendGrowing(const char *text, std::size_t length);
+    void PrintFormatted(const char *format, va_list args);
 
     FILE *stream_;
     char inline_[8192];
