@@ -231,29 +231,29 @@ double RunDll(Case &c, bool waitForEngine)
     return elapsed;
 }
 
-double RunReads(Case &c)
+// The reads that the DLL made, made again in the same order.
+void ReplayReads(Case &c)
 {
     g_settings = &c.settings;
     char buffer[1024];
-    double start = Now();
     for (const Read &read : c.reads) {
         unsigned long size = read.capacity;
         TableReader(&g_taskData, sizeof g_taskData, read.section.c_str(), read.key.c_str(), buffer, read.valueKind,
                     &size);
     }
+}
+
+double RunReads(Case &c)
+{
+    double start = Now();
+    ReplayReads(c);
     return Now() - start;
 }
 
 double RunLimit(Case &c, const Installation &installation, bool waitForEngine)
 {
-    g_settings = &c.settings;
-    char buffer[1024];
     double start = Now();
-    for (const Read &read : c.reads) {
-        unsigned long size = read.capacity;
-        TableReader(&g_taskData, sizeof g_taskData, read.section.c_str(), read.key.c_str(), buffer, read.valueKind,
-                    &size);
-    }
+    ReplayReads(c);
     char script[MAX_PATH] = {};
     GetTempFileNameA(installation.directory.c_str(), "UPD", 0, script);
     CopyFileA(installation.generic.c_str(), script, FALSE);
