@@ -34,7 +34,7 @@ bool ScriptText::Grow(std::size_t needed)
 
 namespace {
 
-// True when every conversion of format is one that AppendConverted does.
+// True when every conversion of format is one that Print does itself.
 bool SimpleConversions(const char *format)
 {
     for (const char *c = std::strchr(format, '%'); c != nullptr; c = std::strchr(c + 1, '%')) {

@@ -22,11 +22,12 @@ public:
 
     // Appends the formatted text whole, however long: the buffer grows, and
     // where memory runs out the text gathered so far is written first. The
-    // conversions of the script forms (%s, %d, %lu, %%) are done here, since
-    // the C library's formatting is most of the cost of a large script; any
-    // other format goes through vsnprintf.
+    // conversions of the script forms (%s, %d, %lu, %%) are done here: the C
+    // library's formatting measured as most of the generator's own work per
+    // line. Any other format goes through vsnprintf.
     void Print(const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
+    // Appends length bytes of text as they are.
     void Append(const char *text, std::size_t length)
     {
         if (length <= capacity_ - size_) {
@@ -39,10 +40,6 @@ public:
 
     // Hands everything gathered to the stream. False when it took less.
     bool Flush();
-
-    // The text gathered and not yet handed over, for tests.
-    const char *Pending() const { return data_; }
-    std::size_t PendingSize() const { return size_; }
 
 private:
     bool Grow(std::size_t needed);
