@@ -19,7 +19,7 @@ volatile std::size_t g_lastLength;
 
 } // namespace
 
-void LookForTraceListeners()
+void LookForTraceListeners(bool)
 {
 }
 

@@ -16,9 +16,8 @@ namespace {
 constexpr char kDebugOutputSection[] = "DBWIN_BUFFER";
 
 char g_traceBuffer[kTraceBufferCapacity];
-// Calls that do not hold the enforcement lock look too; any one look is a
-// true answer of a moment ago, so no call can make another lose messages
-// that a listener present throughout would see.
+// Set by the enforcements under their lock; other calls only ever raise it
+// while an enforcement runs (see LookForTraceListeners).
 std::atomic<bool> g_listened{false};
 TraceSink g_sink = nullptr;
 void *g_sinkContext = nullptr;
@@ -34,9 +33,11 @@ bool DebugOutputViewerListens()
 
 } // namespace
 
-void LookForTraceListeners()
+void LookForTraceListeners(bool raiseOnly)
 {
-    g_listened.store(IsDebuggerPresent() || DebugOutputViewerListens(), std::memory_order_relaxed);
+    bool listened = IsDebuggerPresent() || DebugOutputViewerListens();
+    if (listened || !raiseOnly)
+        g_listened.store(listened, std::memory_order_relaxed);
 }
 
 void Trace(const char *message)

@@ -14,8 +14,10 @@ namespace qri {
 constexpr std::size_t kTraceBufferCapacity = 260;
 
 // Looks, once per export call, for a debugger or a debug-output viewer; until
-// the next look, messages are sent only when one was there.
-void LookForTraceListeners();
+// the next look, messages are sent only when one was there. A call that runs
+// beside an enforcement passes raiseOnly: it may turn sending on, never off,
+// so that it cannot silence the enforcement's messages.
+void LookForTraceListeners(bool raiseOnly = false);
 
 void Trace(const char *message);
 

@@ -23,6 +23,11 @@ EnforcementLock::EnforcementLock()
     held_ = true;
 }
 
+bool EnforcementRunning()
+{
+    return InterlockedCompareExchange(&g_holder, 0, 0) != 0;
+}
+
 EnforcementLock::~EnforcementLock()
 {
     if (!held_)

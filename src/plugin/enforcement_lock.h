@@ -24,4 +24,7 @@ private:
     bool held_ = false;
 };
 
+// True while some thread holds the lock (a moment's answer).
+bool EnforcementRunning();
+
 } // namespace qri

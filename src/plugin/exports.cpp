@@ -47,7 +47,7 @@ int RXPLUGIN_CALL RXPLUGIN_GetTaskStatus(RXPLUGIN_TaskCookie cookie)
 
 int RXPLUGIN_CALL RXPLUGIN_IsSoftwareInstalled(void)
 {
-    qri::LookForTraceListeners();
+    qri::LookForTraceListeners(qri::EnforcementRunning());
     return qri::IsSoftwareInstalled();
 }
 

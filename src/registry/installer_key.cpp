@@ -1,6 +1,8 @@
 // Installer directory lookup and the product property report.
 #include "registry/installer_key.h"
 
+#include <cstring>
+
 #include "common/text.h"
 #include "common/unique.h"
 
@@ -13,13 +15,17 @@ bool IsAsciiLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// "X:\..." or "\\server...": anything else would be taken relative to
+// "X:\..." or "\\server\share...": anything else would be taken relative to
 // whatever the agent's current drive and directory happen to be.
 bool IsAbsolutePath(const char *path)
 {
     if (IsAsciiLetter(path[0]) && path[1] == ':' && path[2] == '\\')
         return true;
-    return path[0] == '\\' && path[1] == '\\' && path[2] != '\0' && path[2] != '\\';
+    if (path[0] != '\\' || path[1] != '\\')
+        return false;
+    const char *server = path + 2;
+    const char *separator = std::strchr(server, '\\');
+    return separator != nullptr && separator != server && separator[1] != '\0' && separator[1] != '\\';
 }
 
 } // namespace

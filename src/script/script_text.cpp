@@ -123,7 +123,11 @@ void ScriptText::PrintFormatted(const char *format, va_list args)
     va_list retry;
     va_copy(retry, args);
     int length = std::vsnprintf(data_ + size_, capacity_ - size_, format, args);
-    if (length >= 0) {
+    if (length < 0) {
+        // Not measurable here: let the stream format it, after what is gathered.
+        Flush();
+        std::vfprintf(stream_, format, retry);
+    } else {
         std::size_t needed = size_ + static_cast<std::size_t>(length) + 1;
         if (needed <= capacity_) {
             size_ = needed - 1;

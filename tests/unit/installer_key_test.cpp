@@ -34,6 +34,8 @@ TEST(InstallerDirectory, LengthAndCapacityLimits)
         {"relative to a drive's directory", "C:AAAA", 260, false},
         {"drive alone", "C:", 260, false},
         {"no server after two backslashes", "\\\\", 260, false},
+        {"server without a share", "\\\\server", 260, false},
+        {"server with an empty share", "\\\\server\\", 260, false},
         {"empty text", "", 260, false},
     };
     for (const Case &c : cases) {
