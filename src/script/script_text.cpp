@@ -1,4 +1,4 @@
-// Script text gathered in memory, appended to the stream at once.
+// Script text gathered in memory, appended to the stream a chunk at a time.
 #include "script/script_text.h"
 
 #include <cstdlib>
@@ -6,38 +6,14 @@
 
 namespace qri {
 
-ScriptText::~ScriptText()
-{
-    Flush();
-    if (data_ != inline_)
-        std::free(data_);
-}
-
-bool ScriptText::Grow(std::size_t needed)
-{
-    std::size_t capacity = capacity_;
-    while (capacity < needed) {
-        if (capacity > static_cast<std::size_t>(-1) / 2)
-            return false;
-        capacity *= 2;
-    }
-    char *grown = static_cast<char *>(std::malloc(capacity));
-    if (grown == nullptr)
-        return false;
-    std::memcpy(grown, data_, size_);
-    if (data_ != inline_)
-        std::free(data_);
-    data_ = grown;
-    capacity_ = capacity;
-    return true;
-}
-
 namespace {
 
 // True when every conversion of format is one that Print does itself.
 bool SimpleConversions(const char *format)
 {
-    for (const char *c = std::strchr(format, '%'); c != nullptr; c = std::strchr(c + 1, '%')) {
+    for (const char *c = format; *c != '\0'; ++c) {
+        if (*c != '%')
+            continue;
         if (c[1] == 's' || c[1] == 'd' || c[1] == '%')
             ++c;
         else if (c[1] == 'l' && c[2] == 'u')
@@ -48,9 +24,10 @@ bool SimpleConversions(const char *format)
     return true;
 }
 
-// Decimal digits of value at the end of a buffer; returns where they start.
+// Decimal digits of value, terminated, ending at end; returns where they start.
 char *Digits(unsigned long long value, char *end)
 {
+    *--end = '\0';
     do {
         *--end = static_cast<char>('0' + value % 10);
         value /= 10;
@@ -60,18 +37,18 @@ char *Digits(unsigned long long value, char *end)
 
 } // namespace
 
-void ScriptText::AppendGrowing(const char *text, std::size_t length)
+ScriptText::ScriptText(FILE *stream) : stream_(stream), data_(static_cast<char *>(std::malloc(kChunkSize)))
 {
-    if (!Grow(size_ + length)) {
-        // Out of memory: make room by writing out what is gathered.
-        Flush();
-        if (length > capacity_) {
-            std::fwrite(text, 1, length, stream_);
-            return;
-        }
-    }
-    std::memcpy(data_ + size_, text, length);
-    size_ += length;
+    capacity_ = data_ != nullptr ? kChunkSize : sizeof fallback_;
+    if (data_ == nullptr)
+        data_ = fallback_;
+}
+
+ScriptText::~ScriptText()
+{
+    Flush();
+    if (data_ != fallback_)
+        std::free(data_);
 }
 
 void ScriptText::Print(const char *format, ...)
@@ -85,35 +62,32 @@ void ScriptText::Print(const char *format, ...)
     }
     for (const char *c = format; *c != '\0';) {
         if (*c != '%') {
-            const char *literal = c;
-            while (*c != '\0' && *c != '%')
-                ++c;
-            Append(literal, static_cast<std::size_t>(c - literal));
+            Put(*c++);
             continue;
         }
         char number[24];
-        char *const end = number + sizeof number;
+        const char *piece;
         if (c[1] == 's') {
-            const char *text = va_arg(args, const char *);
-            if (text == nullptr)
-                text = "(null)";
-            Append(text, std::strlen(text));
+            piece = va_arg(args, const char *);
+            if (piece == nullptr)
+                piece = "(null)";
             c += 2;
         } else if (c[1] == 'd') {
             long long value = va_arg(args, int);
-            char *first = Digits(static_cast<unsigned long long>(value < 0 ? -value : value), end);
+            char *first = Digits(static_cast<unsigned long long>(value < 0 ? -value : value), number + sizeof number);
             if (value < 0)
                 *--first = '-';
-            Append(first, static_cast<std::size_t>(end - first));
+            piece = first;
             c += 2;
         } else if (c[1] == 'l') {
-            char *first = Digits(va_arg(args, unsigned long), end);
-            Append(first, static_cast<std::size_t>(end - first));
+            piece = Digits(va_arg(args, unsigned long), number + sizeof number);
             c += 3;
         } else {
-            Append("%", 1);
+            piece = "%";
             c += 2;
         }
+        while (*piece != '\0')
+            Put(*piece++);
     }
     va_end(args);
 }
@@ -123,26 +97,13 @@ void ScriptText::PrintFormatted(const char *format, va_list args)
     va_list retry;
     va_copy(retry, args);
     int length = std::vsnprintf(data_ + size_, capacity_ - size_, format, args);
-    if (length < 0) {
-        // Not measurable here: let the stream format it, after what is gathered.
+    if (length >= 0 && static_cast<std::size_t>(length) < capacity_ - size_) {
+        size_ += static_cast<std::size_t>(length);
+    } else {
+        // Longer than the room left, or not measurable: the stream formats
+        // it, after what is gathered.
         Flush();
         std::vfprintf(stream_, format, retry);
-    } else {
-        std::size_t needed = size_ + static_cast<std::size_t>(length) + 1;
-        if (needed <= capacity_) {
-            size_ = needed - 1;
-        } else {
-            if (!Grow(needed)) {
-                Flush();
-                needed = static_cast<std::size_t>(length) + 1;
-            }
-            if (needed <= capacity_) {
-                std::vsnprintf(data_ + size_, capacity_ - size_, format, retry);
-                size_ = needed - 1;
-            } else {
-                std::vfprintf(stream_, format, retry);
-            }
-        }
     }
     va_end(retry);
 }

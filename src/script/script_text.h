@@ -1,56 +1,54 @@
 // The text appended to one script, gathered in memory and handed to the
-// script's text-mode stream in one write: formatted output straight to the
-// stream reaches the file a character at a time and is written out at every
-// line feed.
+// script's text-mode stream a large chunk at a time: formatted output straight
+// to the stream reaches the file a character at a time and is written out at
+// every line feed. The chunk is of fixed size and reused, never grown: memory
+// that a process touches for the first time is dear (under Wine about 10 us a
+// page), and a buffer grown to hold a whole script touches all of it.
 #pragma once
 
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
 
 namespace qri {
 
 class ScriptText {
 public:
     // stream: open for appending, owned by the caller, outliving this object.
-    explicit ScriptText(FILE *stream) : stream_(stream) {}
+    explicit ScriptText(FILE *stream);
     // Whatever is still gathered goes to the stream.
     ~ScriptText();
     ScriptText(const ScriptText &) = delete;
     ScriptText &operator=(const ScriptText &) = delete;
 
-    // Appends the formatted text whole, however long: the buffer grows, and
-    // where memory runs out the text gathered so far is written first. The
-    // conversions of the script forms (%s, %d, %lu, %%) are done here: the C
-    // library's formatting measured as most of the generator's own work per
-    // line. Any other format goes through vsnprintf.
+    // Appends the formatted text whole, however long. The conversions of the
+    // script forms (%s, %d, %lu, %%) are done here, a byte at a time, which
+    // costs far less than the C library's formatting; any other format goes
+    // through vsnprintf.
     void Print(const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
 
-    // Appends length bytes of text as they are.
-    void Append(const char *text, std::size_t length)
+    void Put(char c)
     {
-        if (length <= capacity_ - size_) {
-            std::memcpy(data_ + size_, text, length);
-            size_ += length;
-        } else {
-            AppendGrowing(text, length);
-        }
+        if (size_ == capacity_)
+            Flush();
+        data_[size_++] = c;
     }
 
     // Hands everything gathered to the stream. False when it took less.
     bool Flush();
 
+    // Bytes gathered before they go to the stream (when the chunk could not
+    // be allocated, the smaller fallback buffer inside the object).
+    static constexpr std::size_t kChunkSize = 32768;
+
 private:
-    bool Grow(std::size_t needed);
-    void AppendGrowing(const char *text, std::size_t length);
     void PrintFormatted(const char *format, va_list args);
 
     FILE *stream_;
-    char inline_[8192];
-    char *data_ = inline_;
+    char fallback_[1024];
+    char *data_;
     std::size_t size_ = 0;
-    std::size_t capacity_ = sizeof inline_;
+    std::size_t capacity_;
 };
 
 } // namespace qri

@@ -1,6 +1,6 @@
-// Script text gathered in memory: whatever crosses the inline buffer, the
-// heap growth or a single piece longer than either, the file receives the
-// bytes that formatted output straight to the stream gave.
+// Script text gathered in memory: across chunk boundaries, and for pieces
+// longer than a chunk, the file receives the bytes that formatted output
+// straight to the stream gave.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -16,23 +16,26 @@ namespace {
 
 TEST(ScriptText, FileGetsWhatTheFormatsSay)
 {
-    const std::string longValue(10000, 'v');
+    const std::string longValue(40000, 'v'); // longer than a chunk
     struct Row {
         const char *name;
         int prints;
         const char *format; // one %s, then one %d
         std::string text;
     } rows[] = {
-        {"short lines past the inline buffer and several growths", 3000, "\n\tset %s=%d", "Name"},
-        {"one piece longer than the inline buffer", 3, "\n\tConnectionName  %s %d\n", longValue},
-        {"a format the C library converts", 500, "\n\t%-12s|%5d", "pad"},
+        {"short lines across several chunks", 10000, "\n\tset %s=%d", "Name"},
+        {"pieces longer than a chunk", 3, "\n\tConnectionName  %s %d\n", longValue},
+        {"formats the C library converts, across chunks", 3000, "\n\t%-12s|%5d", "pad"},
+        {"formats the C library converts, longer than a chunk", 2, "\n\t%-12s|%5d", longValue},
+        // Mostly one byte each: one of them fills a chunk exactly.
+        {"formats the C library converts, to the last byte of a chunk", 100000, "%.0s%x", ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
         qritest::ScriptFile script("generic part\r\n");
         std::string expected = "generic part\r\n";
         for (int i = 0; i < row.prints; ++i) {
-            int number = i % 2 ? INT_MIN + i : i * 7919;
+            int number = i % 3 ? i % 10 : INT_MIN + i;
             script.Stream().Print(row.format, row.text.c_str(), number);
             std::string line(row.text.size() + 64, '\0');
             line.resize(static_cast<std::size_t>(
