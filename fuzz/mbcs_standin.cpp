@@ -31,13 +31,4 @@ char *LastCharacter(char *text)
     return last;
 }
 
-void TrimOneTrailing(char *text, char separator)
-{
-    if (*text == '\0')
-        return;
-    char *last = LastCharacter(text);
-    if (*last == separator)
-        *last = '\0';
-}
-
 } // namespace qri

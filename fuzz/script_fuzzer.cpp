@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/setting_source.h"
+#include "common/trace.h"
 #include "script/option_tables.h"
 #include "script/site_writers.h"
 
@@ -77,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 1)
         return 0;
+    // The stand-in channel always listens: every trace message is formatted.
+    qri::LookForTraceListeners();
     char softwareId[] = "QRI1000";
     qri::SettingSource source = {};
     if (data[0] & 1)

@@ -8,7 +8,4 @@ namespace qri {
 // The start of the last character of text (text itself when it is empty).
 char *LastCharacter(char *text);
 
-// Removes the last character when it is `separator`; one character only.
-void TrimOneTrailing(char *text, char separator);
-
 } // namespace qri

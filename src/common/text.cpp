@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/mbcs.h"
+
 namespace qri {
 
 namespace {
@@ -100,6 +102,15 @@ bool TerminateWithin(char *buffer, std::size_t capacity, std::size_t used)
     }
     // Full buffer: acceptable only when its own last byte already ends the text.
     return buffer[capacity - 1] == '\0';
+}
+
+void TrimOneTrailing(char *text, char separator)
+{
+    if (*text == '\0')
+        return;
+    char *last = LastCharacter(text);
+    if (*last == separator)
+        *last = '\0';
 }
 
 } // namespace qri

@@ -34,4 +34,8 @@ bool FormatBoundedV(char *dest, std::size_t capacity, const char *format, va_lis
 // terminated without losing its last character.
 bool TerminateWithin(char *buffer, std::size_t capacity, std::size_t used);
 
+// Removes the last character when it is `separator`; one character only,
+// found by the ANSI code page's multi-byte rules (LastCharacter).
+void TrimOneTrailing(char *text, char separator);
+
 } // namespace qri

@@ -1,19 +1,15 @@
 // Trace hook and the process-wide trace buffer.
 #include "common/trace.h"
 
-#include <windows.h>
-
 #include <atomic>
 #include <cstdarg>
 
+#include "common/debug_output.h"
 #include "common/text.h"
 
 namespace qri {
 
 namespace {
-
-// The section that debug-output viewers create to receive OutputDebugString.
-constexpr char kDebugOutputSection[] = "DBWIN_BUFFER";
 
 char g_traceBuffer[kTraceBufferCapacity];
 // Set by the enforcements under their lock; other calls only ever raise it
@@ -22,20 +18,11 @@ std::atomic<bool> g_listened{false};
 TraceSink g_sink = nullptr;
 void *g_sinkContext = nullptr;
 
-bool DebugOutputViewerListens()
-{
-    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, kDebugOutputSection);
-    if (section == nullptr)
-        return false;
-    CloseHandle(section);
-    return true;
-}
-
 } // namespace
 
 void LookForTraceListeners(bool raiseOnly)
 {
-    bool listened = IsDebuggerPresent() || DebugOutputViewerListens();
+    bool listened = DebugOutputListened();
     if (listened || !raiseOnly)
         g_listened.store(listened, std::memory_order_relaxed);
 }
@@ -43,7 +30,7 @@ void LookForTraceListeners(bool raiseOnly)
 void Trace(const char *message)
 {
     if (g_listened.load(std::memory_order_relaxed))
-        OutputDebugStringA(message);
+        SendToDebugOutput(message);
     if (g_sink != nullptr)
         g_sink(message, g_sinkContext);
 }

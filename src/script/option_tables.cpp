@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "common/mbcs.h"
 #include "common/trace.h"
 
 namespace qri {

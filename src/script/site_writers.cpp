@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "common/mbcs.h"
 #include "common/text.h"
 #include "script/option_tables.h"
 
