@@ -587,7 +587,7 @@ TEST_F(PolicyEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix
 
     FakeSettings settings;
     EXPECT_EQ(Enforce(), 1);
-    std::string record = qritest::WaitForStandinRecord(installation.Engine(), 5000);
+    std::string record = qritest::WaitForStandinRecord(installation.Engine());
     qritest::EndStoredEngine(installation.Key());
     EXPECT_FALSE(decoy.Ran()) << decoy.Path() << " ran instead of the engine";
     ASSERT_FALSE(record.empty()) << "the engine did not run";

@@ -99,7 +99,7 @@ class ReleaseEvent {
 
 // Waits for the process to end; ends it when it does not within timeoutMs.
 // True when it ended on its own.
-inline bool FinishProcess(HANDLE process, DWORD timeoutMs = 10000)
+inline bool FinishProcess(HANDLE process, DWORD timeoutMs = 60000)
 {
     if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0)
         return true;

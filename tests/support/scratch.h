@@ -65,7 +65,8 @@ void InstallStandinEngine(const std::string &directory, const std::string &fileN
 // "exit N" or "wait EVENTNAME": what the engine at enginePath does after it started.
 void SetStandinMode(const std::string &enginePath, const std::string &mode);
 // Waits up to timeoutMs for "<enginePath>.seen" and returns it, "" when none came.
-std::string WaitForStandinRecord(const std::string &enginePath, DWORD timeoutMs = 10000);
+// The default bound is generous: a process start in an emulated guest is slow.
+std::string WaitForStandinRecord(const std::string &enginePath, DWORD timeoutMs = 60000);
 // The value of "field=" in a record ("commandline" or "cwd").
 std::string RecordField(const std::string &record, const std::string &field);
 
