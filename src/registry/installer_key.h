@@ -34,6 +34,7 @@ int ReportProperty(void *hostContext, RXPLUGIN_PropertySink sink, HKEY key, cons
 int GetProperties(void *hostContext, RXPLUGIN_PropertySink sink);
 
 int IsSoftwareInstalled();
-int CheckBaseFiles(const char *installerDirectory);
+// traceSends: the calling export's own trace decision.
+int CheckBaseFiles(const char *installerDirectory, bool traceSends);
 
 } // namespace qri
