@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size < 1)
         return 0;
     // The stand-in channel always listens: every trace message is formatted.
-    qri::LookForTraceListeners();
+    qri::DecideEnforcementTrace();
     char softwareId[] = "QRI1000";
     qri::SettingSource source = {};
     if (data[0] & 1)

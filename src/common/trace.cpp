@@ -1,7 +1,6 @@
 // Trace hook and the process-wide trace buffer.
 #include "common/trace.h"
 
-#include <atomic>
 #include <cstdarg>
 
 #include "common/debug_output.h"
@@ -12,32 +11,39 @@ namespace qri {
 namespace {
 
 char g_traceBuffer[kTraceBufferCapacity];
-// Set by the enforcements under their lock; other calls only ever raise it
-// while an enforcement runs (see LookForTraceListeners).
-std::atomic<bool> g_listened{false};
+// Written and read only by the enforcement that holds the enforcement lock.
+bool g_enforcementSends = false;
 TraceSink g_sink = nullptr;
 void *g_sinkContext = nullptr;
 
 } // namespace
 
-void LookForTraceListeners(bool raiseOnly)
+bool TraceListened()
 {
-    bool listened = DebugOutputListened();
-    if (listened || !raiseOnly)
-        g_listened.store(listened, std::memory_order_relaxed);
+    return DebugOutputListened();
 }
 
-void Trace(const char *message)
+void DecideEnforcementTrace()
 {
-    if (g_listened.load(std::memory_order_relaxed))
+    g_enforcementSends = DebugOutputListened();
+}
+
+void TraceSend(bool send, const char *message)
+{
+    if (send)
         SendToDebugOutput(message);
     if (g_sink != nullptr)
         g_sink(message, g_sinkContext);
 }
 
+void Trace(const char *message)
+{
+    TraceSend(g_enforcementSends, message);
+}
+
 void TraceF(const char *format, ...)
 {
-    if (!g_listened.load(std::memory_order_relaxed) && g_sink == nullptr)
+    if (!g_enforcementSends && g_sink == nullptr)
         return;
     va_list args;
     va_start(args, format);

@@ -13,17 +13,24 @@ namespace qri {
 // Capacity of the process-wide trace buffer, terminating zero included.
 constexpr std::size_t kTraceBufferCapacity = 260;
 
-// Looks, once per export call, for a debugger or a debug-output viewer; until
-// the next look, messages are sent only when one was there. A call that runs
-// beside an enforcement passes raiseOnly: it may turn sending on, never off,
-// so that it cannot silence the enforcement's messages.
-void LookForTraceListeners(bool raiseOnly = false);
+// Whether a debugger or a debug-output viewer is there now. Each call decides
+// once, at its start, whether it sends, and keeps to that.
+bool TraceListened();
+
+// The running enforcement's decision. Made by the enforcement itself at its
+// start while it holds the enforcement lock, so no other call can change it;
+// Trace() and TraceF() send by it and are for enforcements only.
+void DecideEnforcementTrace();
 
 void Trace(const char *message);
 
 // Formats into the process-wide trace buffer (cut to fit) and sends it; does
 // not even format when nothing would receive the message.
 void TraceF(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+
+// For calls that run outside the enforcement lock: they carry their own
+// decision (from TraceListened) and never touch the enforcement's.
+void TraceSend(bool send, const char *message);
 
 // Read-only view of the process-wide trace buffer, for tests.
 const char *TraceBuffer();

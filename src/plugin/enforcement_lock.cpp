@@ -1,39 +1,81 @@
-// The process-wide enforcement lock: a slim reader/writer lock, which needs no
-// initialisation at load, and the id of the thread that holds it.
+// The process-wide enforcement lock: a kernel mutex, made at the first
+// enforcement and never closed. The system releases a mutex whose owning
+// thread ends, however it ends, and tells the next owner so; a slim lock
+// would stay taken for good.
 #include "plugin/enforcement_lock.h"
+
+#include <cstdint>
 
 namespace qri {
 
 namespace {
 
-SRWLOCK g_lock = SRWLOCK_INIT;
-// Written only by the holder, so a thread can only ever find its own id here
-// while it holds the lock.
-volatile LONG g_holder = 0;
+HANDLE volatile g_mutex = nullptr;
+
+// Touched only by the thread that owns the mutex.
+// The outermost enforcement of the owner, in its own stack frame; null when
+// the owner took the mutex afresh.
+const EnforcementLock *g_outermost = nullptr;
+unsigned long g_outermostToken = 0;
+unsigned long g_entries = 0;
+
+HANDLE Mutex()
+{
+    HANDLE mutex = InterlockedCompareExchangePointer(&g_mutex, nullptr, nullptr);
+    if (mutex != nullptr)
+        return mutex;
+    // Not inheritable: the engines are started with handle inheritance on.
+    HANDLE made = CreateMutexA(nullptr, FALSE, nullptr);
+    if (made == nullptr)
+        return nullptr;
+    HANDLE earlier = InterlockedCompareExchangePointer(&g_mutex, made, nullptr);
+    if (earlier == nullptr)
+        return made;
+    CloseHandle(made);
+    return earlier;
+}
 
 } // namespace
 
 EnforcementLock::EnforcementLock()
 {
-    LONG self = static_cast<LONG>(GetCurrentThreadId());
-    if (InterlockedCompareExchange(&g_holder, 0, 0) == self)
+    HANDLE mutex = Mutex();
+    if (mutex == nullptr)
         return;
-    AcquireSRWLockExclusive(&g_lock);
-    InterlockedExchange(&g_holder, self);
+    DWORD waited = WaitForSingleObject(mutex, INFINITE);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
+        return;
+    // WAIT_ABANDONED: the previous owner's thread ended inside an
+    // enforcement; its bookkeeping means nothing any more.
+    if (waited == WAIT_OBJECT_0 && g_outermost != nullptr) {
+        // This thread owned the mutex already. It is nested only when the
+        // outermost enforcement is still running on its stack: that frame
+        // lies above this one and still holds its token. Otherwise that
+        // enforcement was unwound past its export and left one ownership
+        // behind, which is given up here.
+        auto here = reinterpret_cast<std::uintptr_t>(this);
+        auto outer = reinterpret_cast<std::uintptr_t>(g_outermost);
+        if (here < outer && g_outermost->token_ == g_outermostToken) {
+            ReleaseMutex(mutex);
+            return;
+        }
+        ReleaseMutex(mutex);
+    }
+    if (++g_entries == 0)
+        ++g_entries;
+    token_ = g_entries;
+    g_outermostToken = token_;
+    g_outermost = this;
     held_ = true;
-}
-
-bool EnforcementRunning()
-{
-    return InterlockedCompareExchange(&g_holder, 0, 0) != 0;
 }
 
 EnforcementLock::~EnforcementLock()
 {
     if (!held_)
         return;
-    InterlockedExchange(&g_holder, 0);
-    ReleaseSRWLockExclusive(&g_lock);
+    token_ = 0;
+    g_outermost = nullptr;
+    ReleaseMutex(g_mutex);
 }
 
 } // namespace qri

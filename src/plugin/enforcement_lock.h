@@ -8,8 +8,11 @@
 namespace qri {
 
 // Held for the whole of one enforcement. Callers on other threads wait for
-// it; a call made again on the thread that already holds it (a reader that
-// calls back into an enforcement) does not wait and must do nothing.
+// it; a call made again from inside the running enforcement on its own
+// thread (a reader that calls back into an enforcement) does not wait and
+// must do nothing. A holder that ends without releasing it (its thread ended
+// or was terminated, or it was unwound past the export) does not keep it:
+// the next caller takes it over.
 class EnforcementLock {
 public:
     EnforcementLock();
@@ -17,14 +20,14 @@ public:
     EnforcementLock(const EnforcementLock &) = delete;
     EnforcementLock &operator=(const EnforcementLock &) = delete;
 
-    // False for a nested call on the holding thread.
+    // False for a nested call, or when the lock could not be made.
     bool Held() const { return held_; }
 
 private:
     bool held_ = false;
+    // Tells this enforcement's frame apart from whatever later reuses its
+    // stack memory (see the lookup in the constructor).
+    volatile unsigned long token_ = 0;
 };
-
-// True while some thread holds the lock (a moment's answer).
-bool EnforcementRunning();
 
 } // namespace qri

@@ -16,7 +16,7 @@ int RXPLUGIN_CALL RXPLUGIN_EnforcePolicy(const char *softwareId, RXPLUGIN_Policy
     qri::EnforcementLock lock;
     if (!lock.Held())
         return 0;
-    qri::LookForTraceListeners();
+    qri::DecideEnforcementTrace();
     return qri::EnforcePolicy(softwareId, reader);
 }
 
@@ -26,7 +26,7 @@ int RXPLUGIN_CALL RXPLUGIN_EnforceTask(void *taskData, unsigned long taskDataSiz
     qri::EnforcementLock lock;
     if (!lock.Held())
         return 0;
-    qri::LookForTraceListeners();
+    qri::DecideEnforcementTrace();
     return qri::EnforceTask(taskData, taskDataSize, reader, cookie);
 }
 
@@ -47,7 +47,6 @@ int RXPLUGIN_CALL RXPLUGIN_GetTaskStatus(RXPLUGIN_TaskCookie cookie)
 
 int RXPLUGIN_CALL RXPLUGIN_IsSoftwareInstalled(void)
 {
-    qri::LookForTraceListeners(qri::EnforcementRunning());
     return qri::IsSoftwareInstalled();
 }
 

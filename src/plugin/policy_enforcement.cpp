@@ -36,7 +36,7 @@ HANDLE g_rebootEventCreationHandle = nullptr;
 
 // The engine process handle that this process stored in dwProcessHandle; only
 // this value may ever be closed when the stored value is reset.
-HANDLE g_storedEngineProcess = nullptr;
+HANDLE volatile g_storedEngineProcess = nullptr;
 
 void CreateRebootEvent()
 {
@@ -50,6 +50,8 @@ void CreateRebootEvent()
     HANDLE created = CreateEventA(&attributes, TRUE, FALSE, kRebootEventName);
     if (g_rebootEventCreationHandle == nullptr)
         g_rebootEventCreationHandle = created;
+    else if (created != nullptr)
+        CloseHandle(created);
 }
 
 HANDLE OpenRebootEvent()
@@ -75,15 +77,17 @@ void WriteStoredProcessHandle(HKEY key, DWORD value)
 }
 
 // The handle of an ended run is closed only when it is the one this process
-// stored, and never when the system said it is no handle at all.
+// stored, and never when the system said it is no handle at all. The handle
+// is forgotten before it is closed: an enforcement whose thread is ended in
+// between leaks it rather than leaving a closed value to be closed again.
 void ForgetEndedRun(DWORD storedValue, bool queryFailedAsNoHandle)
 {
     HANDLE stored = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(storedValue));
     if (g_storedEngineProcess == nullptr || stored != g_storedEngineProcess)
         return;
+    HANDLE ended = InterlockedExchangePointer(&g_storedEngineProcess, nullptr);
     if (!queryFailedAsNoHandle)
-        CloseHandle(g_storedEngineProcess);
-    g_storedEngineProcess = nullptr;
+        CloseHandle(ended);
 }
 
 int ReadRunFlag(HKEY key, const char *name)
@@ -169,14 +173,16 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
         return 1;
     }
     Trace("Store the process handle");
+    // Remembered before it is stored and before the earlier one is closed, so
+    // that an enforcement ended at any point here leaves nothing to close
+    // twice. A handle remembered from an earlier launch is no longer named by
+    // the registry (the stored value was reset or rewritten since), so
+    // nothing else can reach it.
+    HANDLE earlier = InterlockedExchangePointer(&g_storedEngineProcess, process.hProcess);
     WriteStoredProcessHandle(key, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process.hProcess)));
     CloseHandle(process.hThread);
-    // A handle remembered from an earlier launch is no longer named by the
-    // registry (the stored value was reset or rewritten since), so nothing
-    // else can reach it.
-    if (g_storedEngineProcess != nullptr)
-        CloseHandle(g_storedEngineProcess);
-    g_storedEngineProcess = process.hProcess;
+    if (earlier != nullptr)
+        CloseHandle(earlier);
     return 1;
 }
 

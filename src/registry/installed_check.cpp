@@ -19,27 +19,27 @@ constexpr std::size_t kNotFoundMessageCapacity = 2 * kPathCapacity + 64;
 
 // The message names the joined path "directory\relative", also when that
 // path was too long to search.
-void TraceNotFound(const char *installerDirectory, const char *relativePath, DWORD error)
+void TraceNotFound(bool traceSends, const char *installerDirectory, const char *relativePath, DWORD error)
 {
     char message[kNotFoundMessageCapacity];
     FormatBounded(message, sizeof message, "Non : didn't find %s\\%s (%lu)", installerDirectory, relativePath,
                   static_cast<unsigned long>(error));
-    Trace(message);
+    TraceSend(traceSends, message);
 }
 
 // True when the base file exists; otherwise sends the not-found message.
-bool BaseFilePresent(const char *installerDirectory, const char *relativePath)
+bool BaseFilePresent(bool traceSends, const char *installerDirectory, const char *relativePath)
 {
     char path[kPathCapacity];
     if (!FormatBounded(path, sizeof path, "%s\\%s", installerDirectory, relativePath)) {
-        TraceNotFound(installerDirectory, relativePath, ERROR_FILENAME_EXCED_RANGE);
+        TraceNotFound(traceSends, installerDirectory, relativePath, ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     WIN32_FIND_DATAA found;
     UniqueFindHandle search(FindFirstFileA(path, &found));
     if (!search) {
         DWORD error = GetLastError();
-        TraceNotFound(installerDirectory, relativePath, error);
+        TraceNotFound(traceSends, installerDirectory, relativePath, error);
         return false;
     }
     return true;
@@ -47,11 +47,11 @@ bool BaseFilePresent(const char *installerDirectory, const char *relativePath)
 
 } // namespace
 
-int CheckBaseFiles(const char *installerDirectory)
+int CheckBaseFiles(const char *installerDirectory, bool traceSends)
 {
     UniqueHkey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, kCheckAccess, key.put()) != ERROR_SUCCESS) {
-        Trace("No : can't open HKLM\\SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW");
+        TraceSend(traceSends, "No : can't open HKLM\\SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW");
         return 0;
     }
     int result = 1;
@@ -69,7 +69,7 @@ int CheckBaseFiles(const char *installerDirectory)
             break;
         name[kPathCapacity - 1] = '\0';
         data[dataSize <= kPathCapacity ? dataSize : kPathCapacity] = '\0';
-        if (StartsWithNoCaseAscii(name, kBasePrefix) && !BaseFilePresent(installerDirectory, data))
+        if (StartsWithNoCaseAscii(name, kBasePrefix) && !BaseFilePresent(traceSends, installerDirectory, data))
             result = 0;
     }
     return result;
@@ -77,13 +77,15 @@ int CheckBaseFiles(const char *installerDirectory)
 
 int IsSoftwareInstalled()
 {
-    Trace("IsSoftwareInstalled");
+    // Runs beside enforcements without their lock: decides for itself.
+    bool traceSends = TraceListened();
+    TraceSend(traceSends, "IsSoftwareInstalled");
     char directory[kPathCapacity];
     if (!GetInstallerDirectory(directory, sizeof directory)) {
-        Trace("No : can't get path from registry");
+        TraceSend(traceSends, "No : can't get path from registry");
         return 0;
     }
-    return CheckBaseFiles(directory);
+    return CheckBaseFiles(directory, traceSends);
 }
 
 } // namespace qri

@@ -1,8 +1,6 @@
 // Installer directory lookup and the product property report.
 #include "registry/installer_key.h"
 
-#include <cstring>
-
 #include "common/text.h"
 #include "common/unique.h"
 
@@ -15,17 +13,25 @@ bool IsAsciiLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// "X:\..." or "\\server\share...": anything else would be taken relative to
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// "X:\..." or "\\server\share...", with either separator in any mix, as every
+// file function takes them: anything else would be taken relative to
 // whatever the agent's current drive and directory happen to be.
 bool IsAbsolutePath(const char *path)
 {
-    if (IsAsciiLetter(path[0]) && path[1] == ':' && path[2] == '\\')
+    if (IsAsciiLetter(path[0]) && path[1] == ':' && IsSeparator(path[2]))
         return true;
-    if (path[0] != '\\' || path[1] != '\\')
+    if (!IsSeparator(path[0]) || !IsSeparator(path[1]))
         return false;
     const char *server = path + 2;
-    const char *separator = std::strchr(server, '\\');
-    return separator != nullptr && separator != server && separator[1] != '\0' && separator[1] != '\\';
+    const char *separator = server;
+    while (*separator != '\0' && !IsSeparator(*separator))
+        ++separator;
+    return separator != server && *separator != '\0' && separator[1] != '\0' && !IsSeparator(separator[1]);
 }
 
 } // namespace

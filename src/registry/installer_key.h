@@ -20,8 +20,9 @@ constexpr DWORD kPropertyNumberCapacity = 4;
 
 // Fills buffer with the installer directory (at most 259 characters). The
 // capacity must be 260 or more; below that the registry is not touched.
-// Text that is not an absolute path (drive letter, colon, backslash, or
-// \\server...) names no directory of the installer's: false.
+// Text that is not an absolute path (drive letter, colon and separator, or
+// two separators, a server, a separator and a share; backslashes and forward
+// slashes alike) names no directory of the installer's: false.
 bool GetInstallerDirectory(char *buffer, DWORD capacity);
 
 // Reports one value of `key` to the sink. kind is REG_SZ or REG_DWORD; any
@@ -33,6 +34,7 @@ int ReportProperty(void *hostContext, RXPLUGIN_PropertySink sink, HKEY key, cons
 int GetProperties(void *hostContext, RXPLUGIN_PropertySink sink);
 
 int IsSoftwareInstalled();
-int CheckBaseFiles(const char *installerDirectory);
+// traceSends: the calling export's own trace decision.
+int CheckBaseFiles(const char *installerDirectory, bool traceSends);
 
 } // namespace qri

@@ -579,6 +579,89 @@ TEST_F(PolicyEnforcement, NestedEnforcementFromAReaderReturnsZeroAtOnce)
     EXPECT_EQ(static_cast<int>(settings.Calls().size()), g_nested.calls) << "the nested calls read settings";
 }
 
+// Enforcements whose thread ends inside a reader, while the MSI script is
+// half written: by ExitThread in the reader, or terminated from outside while
+// the reader blocks.
+constexpr DWORD kWaitBound = 30000;
+
+struct DyingReads {
+    bool exitThread = false;
+    HANDLE inside = nullptr; // set when the reader blocks
+} g_dying;
+
+int RXPLUGIN_CALLBACK DyingReader(const char *softwareId, const char *section, const char *key, void *buffer,
+                                  int valueKind, unsigned long *size)
+{
+    if (std::strcmp(section, "MSI General") == 0) {
+        if (g_dying.exitThread)
+            ExitThread(7);
+        SetEvent(g_dying.inside);
+        Sleep(INFINITE);
+    }
+    return FakeSettings::PolicyReader(softwareId, section, key, buffer, valueKind, size);
+}
+
+struct PolicyCall {
+    PFN_RXPLUGIN_EnforcePolicy enforce;
+    RXPLUGIN_PolicySettingReader reader;
+    int result = -1;
+};
+
+DWORD WINAPI EnforceOnce(void *argument)
+{
+    auto *call = static_cast<PolicyCall *>(argument);
+    call->result = call->enforce(kSoftwareId, call->reader);
+    return 0;
+}
+
+// The next enforcement, on a thread of its own, runs its course: 1, and a
+// Master script that names the MSI and Fenwa scripts of the same enforcement.
+// The thread ids of ended threads come back, so some rounds also show that a
+// new thread with a dead holder's id is not taken for a nested call.
+TEST_F(PolicyEnforcement, EnforcementAfterOneWhoseThreadEndedInsideRunsItsCourse)
+{
+    PolicyInstallation installation;
+    DeleteFileA(installation.Engine().c_str());
+    FakeSettings settings;
+    HANDLE inside = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    for (bool exitThread : {true, false}) {
+        for (int round = 0; round < 100; ++round) {
+            SCOPED_TRACE(std::string(exitThread ? "ExitThread in a reader" : "terminated in a reader") +
+                         ", round " + std::to_string(round));
+            g_dying.exitThread = exitThread;
+            g_dying.inside = inside;
+            PolicyCall dying{dll.EnforcePolicy, DyingReader};
+            HANDLE dyingThread = CreateThread(nullptr, 0, EnforceOnce, &dying, 0, nullptr);
+            if (!exitThread) {
+                EXPECT_EQ(WaitForSingleObject(inside, kWaitBound), WAIT_OBJECT_0);
+                TerminateThread(dyingThread, 9);
+            }
+            EXPECT_EQ(WaitForSingleObject(dyingThread, kWaitBound), WAIT_OBJECT_0);
+            CloseHandle(dyingThread);
+
+            std::vector<std::string> before = installation.Scripts();
+            PolicyCall next{dll.EnforcePolicy, FakeSettings::PolicyReader};
+            HANDLE nextThread = CreateThread(nullptr, 0, EnforceOnce, &next, 0, nullptr);
+            DWORD waited = WaitForSingleObject(nextThread, kWaitBound);
+            if (waited != WAIT_OBJECT_0)
+                TerminateThread(nextThread, 9);
+            CloseHandle(nextThread);
+            ASSERT_EQ(waited, WAIT_OBJECT_0) << "the next enforcement still waits for the lock";
+            ASSERT_EQ(next.result, 1);
+            std::vector<std::string> added = Added(before, installation.Scripts());
+            ASSERT_EQ(added.size(), 3u);
+            std::string master = qritest::ReadFileBytes(installation.Join(WithPrefix(added, "MAS")));
+            EXPECT_NE(master.find("MSIScriptName=\"" + installation.Join(WithPrefix(added, "MSI")) + "\""),
+                      std::string::npos)
+                << master;
+            EXPECT_NE(master.find("FNWScriptName=\"" + installation.Join(WithPrefix(added, "FNW")) + "\""),
+                      std::string::npos)
+                << master;
+        }
+    }
+    CloseHandle(inside);
+}
+
 TEST_F(PolicyEnforcement, BlankInInstallerDirectoryDoesNotRunAProgramAtItsPrefix)
 {
     PolicyInstallation installation("qpblank dir");

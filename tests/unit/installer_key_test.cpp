@@ -29,6 +29,13 @@ TEST(InstallerDirectory, LengthAndCapacityLimits)
         // Only an absolute path names the installer's own directory.
         {"lower-case drive", "c:\\Inst", 260, true},
         {"UNC path", "\\\\server\\share\\Inst", 260, true},
+        // Forward slashes are separators to every file function.
+        {"drive and forward slash", "C:/QRI/Installer", 260, true},
+        {"drive root with a forward slash", "C:/", 260, true},
+        {"UNC path with forward slashes", "//server/share/QRI", 260, true},
+        {"UNC path with mixed separators", "\\\\server/share\\QRI", 260, true},
+        {"UNC path opened by mixed separators", "/\\server\\share", 260, true},
+        {"drive path with mixed separators", "C:/QRI\\Installer", 260, true},
         {"relative", "AAAA", 260, false},
         {"rooted on the current drive", "\\AAAA", 260, false},
         {"relative to a drive's directory", "C:AAAA", 260, false},
@@ -36,6 +43,11 @@ TEST(InstallerDirectory, LengthAndCapacityLimits)
         {"no server after two backslashes", "\\\\", 260, false},
         {"server without a share", "\\\\server", 260, false},
         {"server with an empty share", "\\\\server\\", 260, false},
+        {"rooted on the current drive, forward slash", "/AAAA", 260, false},
+        {"relative with forward slashes", "AAAA/BBBB", 260, false},
+        {"forward slashes, server without a share", "//server", 260, false},
+        {"forward slashes, empty share", "//server//share", 260, false},
+        {"two forward slashes alone", "//", 260, false},
         {"empty text", "", 260, false},
     };
     for (const Case &c : cases) {
