@@ -103,4 +103,24 @@ std::string JoinPath(const std::string &directory, const std::string &name)
     return last == '\\' || last == '/' ? directory + name : directory + "\\" + name;
 }
 
+bool FileExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string PackageSamples()
+{
+    for (const char *up : {"\\..\\samples", "\\..\\..\\samples"}) {
+        char full[MAX_PATH + 1] = {};
+        DWORD length = GetFullPathNameA((OwnDirectory() + up).c_str(), MAX_PATH, full, nullptr);
+        if (length == 0 || length >= MAX_PATH)
+            continue;
+        DWORD attributes = GetFileAttributesA((std::string(full) + "\\settings").c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return full;
+    }
+    return "";
+}
+
 } // namespace qrihost

@@ -17,6 +17,12 @@ std::string OwnDirectory();
 
 std::string JoinPath(const std::string &directory, const std::string &name);
 
+bool FileExists(const std::string &path);
+
+// The release package's samples folder as seen from qrihost.exe (bin\..\samples
+// or x64\bin\..\..\samples), "" outside the package.
+std::string PackageSamples();
+
 // At most limit bytes; *cut tells whether there was more.
 std::string ReadWholeFile(const std::string &path, std::size_t limit, bool *cut);
 bool WriteWholeFile(const std::string &path, const std::string &text);

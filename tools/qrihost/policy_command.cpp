@@ -65,6 +65,14 @@ int LoadPolicySettings(const Options &options, PolicySettings *policy)
         return UsageError("\"%s\" cannot be a software ID: it names the file SOFTWARE_ID.ini",
                           policy->productId.c_str());
     std::string directory = options.settingsDir.empty() ? "." : options.settingsDir;
+    // Run from an unpacked package, the demo's settings are found without --settings.
+    std::string samples = PackageSamples();
+    if (options.settingsDir.empty() && !FileExists(JoinPath(directory, policy->productId + ".ini")) &&
+        !samples.empty() && FileExists(JoinPath(samples + "\\settings", policy->productId + ".ini"))) {
+        directory = samples + "\\settings";
+        Out("qrihost: no %s.ini in the current folder; the package's %s is used\n", policy->productId.c_str(),
+            directory.c_str());
+    }
     if (!LoadSettings(JoinPath(directory, policy->productId + ".ini"), &policy->product, &error)) {
         Err("%s\n", error.c_str());
         return kBadSettings;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "files.h"
 #include "show_scripts.h"
 
 namespace qrihost {
@@ -59,7 +60,16 @@ int WaitForTask(const Options &options, const Plugin &plugin, RXPLUGIN_TaskCooki
 int LoadTaskSettings(const Options &options, SettingsFile *task)
 {
     std::string error;
-    if (!LoadSettings(options.arguments[0], task, &error)) {
+    std::string path = options.arguments[0];
+    // A bare file name that is not here may be one of the package's sample tasks.
+    std::string samples = PackageSamples();
+    if (!FileExists(path) && path.find_first_of("\\/:") == std::string::npos && !samples.empty() &&
+        FileExists(samples + "\\tasks\\" + path)) {
+        path = samples + "\\tasks\\" + path;
+        Out("qrihost: no %s in the current folder; the package's %s is used\n", options.arguments[0].c_str(),
+            path.c_str());
+    }
+    if (!LoadSettings(path, task, &error)) {
         Err("%s\n", error.c_str());
         return kBadSettings;
     }
