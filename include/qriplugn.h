@@ -12,6 +12,17 @@
 extern "C" {
 #endif
 
+/*
+ * Version of this header and of the QRIPLUGN.dll it comes with; the DLL's
+ * version resource (FileVersion, ProductVersion) holds the same numbers.
+ * QRIPLUGN_VERSION_NUMBER is major * 10000 + minor * 100 + patch, for #if.
+ */
+#define QRIPLUGN_VERSION_MAJOR 1
+#define QRIPLUGN_VERSION_MINOR 0
+#define QRIPLUGN_VERSION_PATCH 0
+#define QRIPLUGN_VERSION_NUMBER \
+    (QRIPLUGN_VERSION_MAJOR * 10000 + QRIPLUGN_VERSION_MINOR * 100 + QRIPLUGN_VERSION_PATCH)
+
 /* Exports: arguments on the stack, the caller removes them. */
 #define RXPLUGIN_CALL __cdecl
 /* Host callbacks: arguments on the stack, the callee removes them. */

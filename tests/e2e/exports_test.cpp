@@ -82,7 +82,8 @@ TEST(Image, SystemImportsOnlyAndSecurityFlags)
     EXPECT_GT(count, 0);
 }
 
-TEST(Image, VersionResourceNamesTheDll)
+// The resource states the version that the header gives hosts.
+TEST(Image, VersionResourceNamesTheDllAndTheHeadersVersion)
 {
     std::string path = qritest::TestBinDirectory() + "\\QRIPLUGN.dll";
     DWORD ignored = 0;
@@ -94,7 +95,22 @@ TEST(Image, VersionResourceNamesTheDll)
     UINT fixedSize = 0;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void **>(&fixed), &fixedSize));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-    EXPECT_NE(fixed->dwFileVersionMS | fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(QRIPLUGN_VERSION_MINOR, QRIPLUGN_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, QRIPLUGN_VERSION_PATCH));
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    EXPECT_EQ(QRIPLUGN_VERSION_NUMBER,
+              QRIPLUGN_VERSION_MAJOR * 10000 + QRIPLUGN_VERSION_MINOR * 100 + QRIPLUGN_VERSION_PATCH);
+    std::string text = std::to_string(QRIPLUGN_VERSION_MAJOR) + "." + std::to_string(QRIPLUGN_VERSION_MINOR) + "." +
+                       std::to_string(QRIPLUGN_VERSION_PATCH) + ".0";
+    for (const char *name : {"FileVersion", "ProductVersion"}) {
+        char *value = nullptr;
+        UINT valueLength = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), (std::string("\\StringFileInfo\\040904E4\\") + name).c_str(),
+                                   reinterpret_cast<void **>(&value), &valueLength))
+            << name;
+        EXPECT_EQ(std::string(value), text) << name;
+    }
     char *original = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\OriginalFilename",

@@ -373,26 +373,32 @@ TEST_F(PolicyEnforcement, StoredValueThatNamesNoRunningEngine)
     }
 }
 
+// After a result of 1, dwProcessHandle absent or 0 is the agent's documented
+// sign that no engine started, whatever an earlier enforcement left there.
 TEST_F(PolicyEnforcement, EngineThatCannotStartLeavesNoValue)
 {
+    enum Before { kNothing, kMadeUp, kOwnEnded };
     struct Case {
         const char *name;
-        bool primed; // a made-up value stored beforehand
+        Before before;
         DWORD expected;
     } cases[] = {
-        {"value absent", false, kAbsent},
-        {"ended value reset", true, 0},
+        {"value absent", kNothing, kAbsent},
+        {"ended value reset", kMadeUp, 0},
+        {"own ended engine reset", kOwnEnded, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         PolicyInstallation installation;
-        DeleteFileA(installation.Engine().c_str());
-        if (c.primed)
-            installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
         FakeSettings settings;
+        HANDLE ended = c.before == kOwnEnded ? EndedRun(installation) : nullptr;
+        ASSERT_EQ(c.before == kOwnEnded, ended != nullptr);
+        DeleteFileA(installation.Engine().c_str());
+        if (c.before == kMadeUp)
+            installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
         EXPECT_EQ(Enforce(), 1);
         EXPECT_EQ(installation.Stored(), c.expected);
-        EXPECT_EQ(installation.Scripts().size(), 3u);
+        EXPECT_EQ(installation.Scripts().size(), c.before == kOwnEnded ? 6u : 3u);
     }
 }
 

@@ -198,9 +198,16 @@ TEST_F(TaskEnforcement, FailureTable)
                          i.installer.key.SetText("Installation Directory", i.installer.directory.Join("gone"));
                      },
                      1, 1, 0, false});
-    // A failed start still counts as done; only the cookie shows it.
+    // A failed start still counts as done; the cookie left unset is the agent's
+    // documented sign that no engine runs.
     cases.push_back({"engine missing", [](TaskInstallation &i, FakeSettings &) { DeleteFileA(i.Engine().c_str()); }, 1,
                      kGeneratorReads, 1, true});
+    cases.push_back({"engine is no program",
+                     [](TaskInstallation &i, FakeSettings &) {
+                         DeleteFileA(i.Engine().c_str());
+                         CreateDirectoryA(i.Engine().c_str(), nullptr);
+                     },
+                     1, kGeneratorReads, 1, true});
 
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
