@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <csetjmp>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -585,22 +586,28 @@ TEST_F(PolicyEnforcement, NestedEnforcementFromAReaderReturnsZeroAtOnce)
     EXPECT_EQ(static_cast<int>(settings.Calls().size()), g_nested.calls) << "the nested calls read settings";
 }
 
-// Enforcements whose thread ends inside a reader, while the MSI script is
-// half written: by ExitThread in the reader, or terminated from outside while
-// the reader blocks.
+// Enforcements that leave inside a reader, while the MSI script is half
+// written: by ExitThread in the reader, terminated from outside while the
+// reader blocks, or unwound past the export by a longjmp, after which the
+// same thread enforces again before it ends.
 constexpr DWORD kWaitBound = 30000;
 
+enum class Leaving { ExitThread, Terminated, LongJump };
+
 struct DyingReads {
-    bool exitThread = false;
+    Leaving how = Leaving::ExitThread;
     HANDLE inside = nullptr; // set when the reader blocks
+    std::jmp_buf escape;
 } g_dying;
 
 int RXPLUGIN_CALLBACK DyingReader(const char *softwareId, const char *section, const char *key, void *buffer,
                                   int valueKind, unsigned long *size)
 {
     if (std::strcmp(section, "MSI General") == 0) {
-        if (g_dying.exitThread)
+        if (g_dying.how == Leaving::ExitThread)
             ExitThread(7);
+        if (g_dying.how == Leaving::LongJump)
+            std::longjmp(g_dying.escape, 1);
         SetEvent(g_dying.inside);
         Sleep(INFINITE);
     }
@@ -611,11 +618,18 @@ struct PolicyCall {
     PFN_RXPLUGIN_EnforcePolicy enforce;
     RXPLUGIN_PolicySettingReader reader;
     int result = -1;
+    int again = -1; // the same thread's next enforcement, after a longjmp
 };
 
 DWORD WINAPI EnforceOnce(void *argument)
 {
     auto *call = static_cast<PolicyCall *>(argument);
+    if (call->reader == DyingReader && g_dying.how == Leaving::LongJump) {
+        if (setjmp(g_dying.escape) != 0) {
+            call->again = call->enforce(kSoftwareId, FakeSettings::PolicyReader);
+            return 0;
+        }
+    }
     call->result = call->enforce(kSoftwareId, call->reader);
     return 0;
 }
@@ -630,20 +644,33 @@ TEST_F(PolicyEnforcement, EnforcementAfterOneWhoseThreadEndedInsideRunsItsCourse
     DeleteFileA(installation.Engine().c_str());
     FakeSettings settings;
     HANDLE inside = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    for (bool exitThread : {true, false}) {
+    const struct {
+        Leaving how;
+        const char *name;
+    } ways[] = {
+        {Leaving::ExitThread, "ExitThread in a reader"},
+        {Leaving::Terminated, "terminated in a reader"},
+        {Leaving::LongJump, "longjmp out of a reader"},
+    };
+    for (const auto &way : ways) {
         for (int round = 0; round < 100; ++round) {
-            SCOPED_TRACE(std::string(exitThread ? "ExitThread in a reader" : "terminated in a reader") +
-                         ", round " + std::to_string(round));
-            g_dying.exitThread = exitThread;
+            SCOPED_TRACE(std::string(way.name) + ", round " + std::to_string(round));
+            g_dying.how = way.how;
             g_dying.inside = inside;
             PolicyCall dying{dll.EnforcePolicy, DyingReader};
             HANDLE dyingThread = CreateThread(nullptr, 0, EnforceOnce, &dying, 0, nullptr);
-            if (!exitThread) {
+            if (way.how == Leaving::Terminated) {
                 EXPECT_EQ(WaitForSingleObject(inside, kWaitBound), WAIT_OBJECT_0);
                 TerminateThread(dyingThread, 9);
             }
-            EXPECT_EQ(WaitForSingleObject(dyingThread, kWaitBound), WAIT_OBJECT_0);
+            DWORD ended = WaitForSingleObject(dyingThread, kWaitBound);
+            if (ended != WAIT_OBJECT_0)
+                TerminateThread(dyingThread, 9);
             CloseHandle(dyingThread);
+            ASSERT_EQ(ended, WAIT_OBJECT_0) << "the leaving thread did not end";
+            if (way.how == Leaving::LongJump) {
+                ASSERT_EQ(dying.again, 1) << "the unwound thread's next enforcement did not run its course";
+            }
 
             std::vector<std::string> before = installation.Scripts();
             PolicyCall next{dll.EnforcePolicy, FakeSettings::PolicyReader};
