@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "common/debug_output_listener.h"
+#include "bench_plugin.h"
 #include "qriplugn.h"
 
 namespace {
 
-constexpr char kInstallerKey[] = "SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW";
+using qribench::kInstallerKey;
 
 // ---- settings table, built before anything is measured -------------------
 
@@ -145,14 +146,7 @@ bool Prepare(Installation &installation)
 
 void RemoveScripts(const Installation &installation)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((installation.directory + "\\*.tmp").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do
-        DeleteFileA((installation.directory + "\\" + entry.cFileName).c_str());
-    while (FindNextFileA(search, &entry));
-    FindClose(search);
+    qribench::RemoveScripts(installation.directory);
 }
 
 std::string NewestScript(const Installation &installation)
@@ -338,20 +332,13 @@ Figures Measure(Case &c, const Installation &installation, int rounds, bool wait
 int main(int argc, char **argv)
 {
     const char *build = argc > 1 ? argv[1] : "this";
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self - 1);
-    std::string bin(self, std::strrchr(self, '\\'));
-    HMODULE dll = LoadLibraryA((bin + "\\QRIPLUGN.dll").c_str());
-    if (dll == nullptr) {
-        std::printf("qribench: cannot load %s\\QRIPLUGN.dll (error %lu)\n", bin.c_str(), GetLastError());
+    std::string bin = qribench::ProgramFolder();
+    HMODULE dll = qribench::LoadPlugin("qribench", bin);
+    if (dll == nullptr)
         return 1;
-    }
-    g_enforceTask = reinterpret_cast<PFN_RXPLUGIN_EnforceTask>(
-        reinterpret_cast<void *>(GetProcAddress(dll, "RXPLUGIN_EnforceTask")));
-    g_getTaskStatus = reinterpret_cast<PFN_RXPLUGIN_GetTaskStatus>(
-        reinterpret_cast<void *>(GetProcAddress(dll, "RXPLUGIN_GetTaskStatus")));
-    g_freeCookie = reinterpret_cast<PFN_RXPLUGIN_FreeCookie>(
-        reinterpret_cast<void *>(GetProcAddress(dll, "RXPLUGIN_FreeCookie")));
+    g_enforceTask = qribench::Export<PFN_RXPLUGIN_EnforceTask>(dll, "RXPLUGIN_EnforceTask");
+    g_getTaskStatus = qribench::Export<PFN_RXPLUGIN_GetTaskStatus>(dll, "RXPLUGIN_GetTaskStatus");
+    g_freeCookie = qribench::Export<PFN_RXPLUGIN_FreeCookie>(dll, "RXPLUGIN_FreeCookie");
     Installation installation;
     if (!g_enforceTask || !g_getTaskStatus || !g_freeCookie || !Prepare(installation)) {
         std::printf("qribench: cannot prepare the installation\n");

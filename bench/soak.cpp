@@ -13,11 +13,12 @@
 #include <cstring>
 #include <string>
 
+#include "bench_plugin.h"
 #include "qriplugn.h"
 
 namespace {
 
-constexpr char kInstallerKey[] = "SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW";
+using qribench::kInstallerKey;
 constexpr int kSteps = 5000;      // each: four task enforcements and one policy enforcement
 constexpr int kTasksPerStep = 4;
 constexpr int kCleanEvery = 100;  // steps between removals of the scripts made
@@ -120,14 +121,7 @@ bool Prepare(Installation &installation, const std::string &bin)
 
 void RemoveScripts(const Installation &installation)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((installation.directory + "\\*.tmp").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do
-        DeleteFileA((installation.directory + "\\" + entry.cFileName).c_str());
-    while (FindNextFileA(search, &entry));
-    FindClose(search);
+    qribench::RemoveScripts(installation.directory);
 }
 
 // ---- what is measured --------------------------------------------------------
@@ -216,19 +210,14 @@ bool EnforcePolicy()
 int main(int argc, char **argv)
 {
     const char *build = argc > 1 ? argv[1] : "this";
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self - 1);
-    std::string bin(self, std::strrchr(self, '\\'));
-    HMODULE dll = LoadLibraryA((bin + "\\QRIPLUGN.dll").c_str());
-    if (dll == nullptr) {
-        std::printf("qrisoak: cannot load %s\\QRIPLUGN.dll (error %lu)\n", bin.c_str(), GetLastError());
+    std::string bin = qribench::ProgramFolder();
+    HMODULE dll = qribench::LoadPlugin("qrisoak", bin);
+    if (dll == nullptr)
         return 2;
-    }
-    auto resolve = [dll](const char *name) { return reinterpret_cast<void *>(GetProcAddress(dll, name)); };
-    g_enforceTask = reinterpret_cast<PFN_RXPLUGIN_EnforceTask>(resolve("RXPLUGIN_EnforceTask"));
-    g_enforcePolicy = reinterpret_cast<PFN_RXPLUGIN_EnforcePolicy>(resolve("RXPLUGIN_EnforcePolicy"));
-    g_getTaskStatus = reinterpret_cast<PFN_RXPLUGIN_GetTaskStatus>(resolve("RXPLUGIN_GetTaskStatus"));
-    g_freeCookie = reinterpret_cast<PFN_RXPLUGIN_FreeCookie>(resolve("RXPLUGIN_FreeCookie"));
+    g_enforceTask = qribench::Export<PFN_RXPLUGIN_EnforceTask>(dll, "RXPLUGIN_EnforceTask");
+    g_enforcePolicy = qribench::Export<PFN_RXPLUGIN_EnforcePolicy>(dll, "RXPLUGIN_EnforcePolicy");
+    g_getTaskStatus = qribench::Export<PFN_RXPLUGIN_GetTaskStatus>(dll, "RXPLUGIN_GetTaskStatus");
+    g_freeCookie = qribench::Export<PFN_RXPLUGIN_FreeCookie>(dll, "RXPLUGIN_FreeCookie");
     Installation installation;
     if (!g_enforceTask || !g_enforcePolicy || !g_getTaskStatus || !g_freeCookie || !Prepare(installation, bin)) {
         std::printf("qrisoak: cannot prepare the installation\n");
