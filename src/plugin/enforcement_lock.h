@@ -7,27 +7,16 @@
 
 namespace qri {
 
-// Held for the whole of one enforcement. Callers on other threads wait for
-// it; a call made again from inside the running enforcement on its own
-// thread (a reader that calls back into an enforcement) does not wait and
-// must do nothing. A holder that ends without releasing it (its thread ended
-// or was terminated, or it was unwound past the export) does not keep it:
-// the next caller takes it over.
-class EnforcementLock {
-public:
-    EnforcementLock();
-    ~EnforcementLock();
-    EnforcementLock(const EnforcementLock &) = delete;
-    EnforcementLock &operator=(const EnforcementLock &) = delete;
+using EnforcementBody = int (*)(void *context);
 
-    // False for a nested call, or when the lock could not be made.
-    bool Held() const { return held_; }
-
-private:
-    bool held_ = false;
-    // Tells this enforcement's frame apart from whatever later reuses its
-    // stack memory (see the lookup in the constructor).
-    volatile unsigned long token_ = 0;
-};
+// Runs body(context) holding the process-wide enforcement lock and returns
+// its result. Callers on other threads wait for it. A call from the thread
+// that holds it, on any of that thread's fibers (a reader that calls back
+// into an enforcement, or switches to a fiber that does), returns 0 without
+// running body: it would wait for itself. The lock is given back when body
+// returns, when an unwind passes the frame body runs in (a longjmp out of a
+// reader, a structured exception caught outside the export), and when the
+// holder's thread ends.
+int RunHoldingEnforcementLock(EnforcementBody body, void *context);
 
 } // namespace qri
