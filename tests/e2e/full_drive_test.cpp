@@ -308,8 +308,9 @@ TEST_F(FullDrive, ScriptThatDoesNotFitNeverReachesTheEngine)
         Messages segment = SegmentOf(full.trace, c.cut);
         EXPECT_FALSE(Has(segment, "\nScript generated successfully")) << cutPath << " reported as generated";
         // A generic copy that fails keeps the messages of a missing one.
-        if (c.left != 0)
+        if (c.left != 0) {
             EXPECT_TRUE(Has(segment, "\nError generating script")) << cutPath;
+        }
         EXPECT_FALSE(Has(full.trace, "Launching VESK"));
         bool named = std::any_of(segment.begin(), segment.end(), [&](const std::string &m) {
             return m.find(cutPath) != std::string::npos && m.find("error") != std::string::npos;
