@@ -582,6 +582,13 @@ INTERNAL(void, __cdecl, _initterm, (Initializer * first, Initializer *last), (fi
 INTERNAL(void, __cdecl, _lock, (int which), (which))
 INTERNAL(void, __cdecl, _unlock, (int which), (which))
 INTERNAL(struct lconv *, __cdecl, localeconv, (), ())
+INTERNAL(int, __cdecl, atoi, (const char *text), (text))
+INTERNAL(char *, __cdecl, setlocale, (int category, const char *locale), (category, locale))
+INTERNAL(HMODULE, WINAPI, GetModuleHandleA, (LPCSTR name), (name))
+INTERNAL(HMODULE, WINAPI, GetModuleHandleW, (LPCWSTR name), (name))
+INTERNAL(HMODULE, WINAPI, LoadLibraryA, (LPCSTR name), (name))
+INTERNAL(BOOL, WINAPI, FreeLibrary, (HMODULE module), (module))
+INTERNAL(FARPROC, WINAPI, GetProcAddress, (HMODULE module, LPCSTR name), (module, name))
 
 void __cdecl H__amsg_exit(int code)
 {
@@ -636,6 +643,12 @@ std::vector<Row> &Table()
         ROW("KERNEL32", MultiByteToWideChar, Internal, "runtime internal, not injected"),
         ROW("KERNEL32", WideCharToMultiByte, Internal, "runtime internal, not injected"),
         ROW("KERNEL32", IsDBCSLeadByteEx, Internal, "runtime internal, not injected"),
+        // The 32-bit runtime registers its unwind tables through these at load and unload.
+        ROW("KERNEL32", GetModuleHandleA, Internal, "runtime internal, not injected"),
+        ROW("KERNEL32", GetModuleHandleW, Internal, "runtime internal, not injected"),
+        ROW("KERNEL32", LoadLibraryA, Internal, "runtime internal, not injected"),
+        ROW("KERNEL32", FreeLibrary, Internal, "runtime internal, not injected"),
+        ROW("KERNEL32", GetProcAddress, Internal, "runtime internal, not injected"),
         PLAIN("KERNEL32", DeleteCriticalSection, "void"),
         PLAIN("KERNEL32", EnterCriticalSection, "void"),
         PLAIN("KERNEL32", InitializeCriticalSection, "void"),
@@ -669,6 +682,11 @@ std::vector<Row> &Table()
         ROW("msvcrt", _unlock, Internal, "runtime internal, not injected"),
         ROW("msvcrt", abort, Internal, "ends the process"),
         ROW("msvcrt", localeconv, Internal, "runtime internal, not injected"),
+        ROW("msvcrt", atoi, Internal, "runtime internal, not injected"),
+        ROW("msvcrt", setlocale, Internal, "runtime internal, not injected"),
+        // Data, not functions: the slot holds the variable's address.
+        PLAIN("msvcrt", __mb_cur_max, "data"),
+        PLAIN("msvcrt", _iob, "data"),
         PLAIN("msvcrt", _errno, "cannot fail"),
         PLAIN("msvcrt", ferror, "cannot fail"),
         PLAIN("msvcrt", memcpy, "cannot fail"),
