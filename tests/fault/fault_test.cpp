@@ -527,6 +527,8 @@ public:
         }
         bool nothingMade = o.scripts.empty() && !engine && (!task || !o.cookieSet);
         bool storedUntouched = !policy || o.stored == o.storedBefore || o.stored == 0;
+        bool storedEngine = policy && engine &&
+                            o.stored == static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(o.record.launches[0].dllProcess));
 
         switch (expected) {
         case Outcome::Same:
@@ -535,6 +537,7 @@ public:
                 expect(engine == !ref_.record.launches.empty(), engine ? "an engine started" : "no engine started");
                 expect(o.scripts == ref_.scripts, "the scripts left differ from the clean run's");
                 expect(o.cookieSet == ref_.cookieSet, "cookie location");
+                expect(!policy || storedEngine == engine, "dwProcessHandle does not name the engine");
                 if (!traceOff) {
                     expect(Count(trace, kSuccess) == Count(ref_.record.trace, kSuccess), "success messages");
                     expect(Count(trace, kGenerationError) == Count(ref_.record.trace, kGenerationError),
@@ -578,7 +581,7 @@ public:
         case Outcome::Unstored:
             expect(o.results == std::vector<int>{1}, results);
             expect(engine, "no engine started");
-            expect(o.stored == 0 || o.stored == o.storedBefore, "dwProcessHandle names the engine");
+            expect(!storedEngine, "dwProcessHandle names the engine");
             break;
         case Outcome::Fewer: {
             // Every value whose read failed is left out, the others reported.

@@ -316,7 +316,7 @@ BOOL WINAPI H_CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_A
         HANDLE own = nullptr;
         DuplicateHandle(GetCurrentProcess(), process->hProcess, GetCurrentProcess(), &own, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
-        g_record.launches.push_back({line, scripts, own});
+        g_record.launches.push_back({line, scripts, own, process->hProcess});
     }
     return started;
 }

@@ -63,6 +63,7 @@ struct Launch {
     std::string commandLine;
     std::map<std::string, std::string> scripts; // file name -> bytes
     HANDLE process;                             // the harness's own duplicate
+    HANDLE dllProcess;                          // the DLL's handle, as it may store it
 };
 
 struct Record {
