@@ -78,6 +78,7 @@ bool FormatBoundedV(char *dest, std::size_t capacity, const char *format, va_lis
 {
     if (capacity == 0)
         return false;
+    // A negative count reads as "does not fit": every caller has that path.
     int written = std::vsnprintf(dest, capacity, format, args);
     dest[capacity - 1] = '\0';
     return written >= 0 && static_cast<std::size_t>(written) < capacity;

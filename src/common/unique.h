@@ -48,6 +48,8 @@ private:
     Type value_ = Traits::Invalid();
 };
 
+// A close that fails leaves nothing to undo: the value is forgotten either
+// way. Script streams are closed and checked by the generator itself.
 struct HkeyTraits {
     using Type = HKEY;
     static Type Invalid() { return nullptr; }

@@ -29,6 +29,9 @@ constexpr std::size_t kLongestScriptDirectory = MAX_PATH - 14;
 // kLongestScriptDirectory); path is then empty.
 bool MakeScriptName(const char *installerDirectory, const char *prefix, char *path);
 
+// Deletes a script that no engine may run; a failure is only traced.
+void RemoveScript(const char *path);
+
 // The engine's command line: <dir>\QRI.exe /SCRIPT "<script>", the program's
 // own path unquoted. False when it does not fit.
 bool FormatEngineCommandLine(char *line, std::size_t capacity, const char *installerDirectory,

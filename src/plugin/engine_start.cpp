@@ -15,6 +15,7 @@ bool MakeScriptName(const char *installerDirectory, const char *prefix, char *pa
     // may also report success without writing at all, so the buffer is
     // cleared first and checked afterwards.
     std::memset(path, 0, kPathCapacity);
+    // Failing: no script and no engine; the caller's result does not change.
     if (std::strlen(installerDirectory) > kLongestScriptDirectory ||
         GetTempFileNameA(installerDirectory, prefix, 0, path) == 0 || path[0] == '\0' ||
         path[kPathCapacity - 1] != '\0') {
@@ -23,6 +24,15 @@ bool MakeScriptName(const char *installerDirectory, const char *prefix, char *pa
         return false;
     }
     return true;
+}
+
+void RemoveScript(const char *path)
+{
+    if (path[0] == '\0')
+        return;
+    // Nothing else can be done about it: the enforcement fails already.
+    if (!DeleteFileA(path))
+        TraceF("Unable to remove the script %s, error %lu", path, static_cast<unsigned long>(GetLastError()));
 }
 
 bool FormatEngineCommandLine(char *line, std::size_t capacity, const char *installerDirectory,
@@ -44,6 +54,7 @@ bool StartEngine(const char *installerDirectory, char *commandLine, PROCESS_INFO
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
+    // Failing: no engine; the caller traces or not, and its result does not change.
     return CreateProcessA(engine, commandLine, nullptr, nullptr, TRUE, 0, nullptr, installerDirectory, &startup,
                           process) != FALSE;
 }

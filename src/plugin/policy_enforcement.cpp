@@ -41,21 +41,27 @@ HANDLE volatile g_storedEngineProcess = nullptr;
 void CreateRebootEvent()
 {
     SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    // Present but null DACL: every process may open and set the event.
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+    // Present but null DACL: every process may open and set the event. When
+    // that cannot be said, no event is made: one that others could not set
+    // would hide a pending reboot. The open that follows fails, and so does
+    // the enforcement.
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
+        return;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, TRUE};
     // Never closed. While the first one is held the event exists, so a later
     // creation happens only when opening it failed for want of access.
+    // Failing: as above.
     HANDLE created = CreateEventA(&attributes, TRUE, FALSE, kRebootEventName);
     if (g_rebootEventCreationHandle == nullptr)
         g_rebootEventCreationHandle = created;
     else if (created != nullptr)
-        CloseHandle(created);
+        CloseHandle(created); // harmless if it fails: the first handle keeps the event
 }
 
 HANDLE OpenRebootEvent()
 {
+    // Failing: the caller creates it, and fails the enforcement when it still cannot open it.
     return OpenEventA(SYNCHRONIZE, FALSE, kRebootEventName);
 }
 
@@ -64,6 +70,7 @@ DWORD ReadStoredProcessHandle(HKEY key)
 {
     DWORD value = 0;
     DWORD size = sizeof value;
+    // Failing reads as no previous run, as a missing value does.
     if (RegQueryValueExA(key, kProcessHandleValue, nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size) !=
             ERROR_SUCCESS ||
         size != sizeof value)
@@ -71,9 +78,31 @@ DWORD ReadStoredProcessHandle(HKEY key)
     return value;
 }
 
-void WriteStoredProcessHandle(HKEY key, DWORD value)
+// Set while the last write of dwProcessHandle failed: the value may then name
+// an engine that ended, or none while ours runs, and this process's memory
+// of its engine is the better word until a write succeeds again.
+bool g_storedValueStale = false;
+
+bool WriteStoredProcessHandle(HKEY key, DWORD value)
 {
-    RegSetValueExA(key, kProcessHandleValue, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+    LONG status =
+        RegSetValueExA(key, kProcessHandleValue, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value);
+    g_storedValueStale = status != ERROR_SUCCESS;
+    if (g_storedValueStale) {
+        char failure[kPathCapacity];
+        FormatBounded(failure, sizeof failure, "Failed to store the process handle, error %ld", status);
+        Trace(failure);
+    }
+    return !g_storedValueStale;
+}
+
+// The value that names the previous run's engine: dwProcessHandle, or this
+// process's own engine when that value could not be written.
+DWORD PreviousRunValue(HKEY key)
+{
+    if (!g_storedValueStale)
+        return ReadStoredProcessHandle(key);
+    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(g_storedEngineProcess));
 }
 
 // The handle of an ended run is closed only when it is the one this process
@@ -87,7 +116,7 @@ void ForgetEndedRun(DWORD storedValue, bool queryFailedAsNoHandle)
         return;
     HANDLE ended = InterlockedExchangePointer(&g_storedEngineProcess, nullptr);
     if (!queryFailedAsNoHandle)
-        CloseHandle(ended);
+        CloseHandle(ended); // forgotten either way: nothing to undo
 }
 
 int ReadRunFlag(HKEY key, const char *name)
@@ -95,6 +124,7 @@ int ReadRunFlag(HKEY key, const char *name)
     // One spare byte: text stored without its zero is terminated safely.
     char text[kPathCapacity + 1] = {};
     DWORD size = kPathCapacity;
+    // Failing reads as 0, as a missing flag does: the scripts are written.
     if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size) != ERROR_SUCCESS)
         return 0;
     text[size <= kPathCapacity ? size : kPathCapacity] = '\0';
@@ -114,15 +144,18 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
         if (!rebootEvent)
             return 0;
     }
+    // Only a set event stops the run; a failed test of a handle just opened
+    // reads as not set.
     if (WaitForSingleObject(rebootEvent.get(), 0) == WAIT_OBJECT_0) {
         Trace("Reboot event is set. Quit policy enforcement.");
         return 0;
     }
 
     Trace("Get the process handle");
-    DWORD storedValue = ReadStoredProcessHandle(key);
+    DWORD storedValue = PreviousRunValue(key);
     if (storedValue != 0) {
         DWORD exitCode = 0;
+        // Failing reads as ended: the value names no engine that could be waited for.
         BOOL queried = GetExitCodeProcess(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(storedValue)), &exitCode);
         DWORD queryError = queried ? ERROR_SUCCESS : GetLastError();
         if (queried && exitCode == STILL_ACTIVE) {
@@ -130,8 +163,10 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
             return 0;
         }
         Trace("Reset the process handle");
-        WriteStoredProcessHandle(key, 0);
-        ForgetEndedRun(storedValue, queryError == ERROR_INVALID_HANDLE);
+        // Still named by the value: the handle stays open, so that the value
+        // cannot come to name another process's handle.
+        if (WriteStoredProcessHandle(key, 0))
+            ForgetEndedRun(storedValue, queryError == ERROR_INVALID_HANDLE);
     }
 
     Trace("Get the status from the registry");
@@ -152,9 +187,13 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
     SettingSource source = {nullptr, reader, const_cast<char *>(softwareId), 0};
     for (int script = 0; script < kPolicyScriptCount; ++script) {
         Trace(kPolicyScripts[script].message);
-        if (GenerateScript(source, kPolicyScripts[script].module, g_policyScriptNames[script]) ==
-            kGenerateNoGenericScript)
+        // The Master script names the other two: one lost script loses the
+        // run, and all three go, as they hold what room is left.
+        if (ScriptUnusable(GenerateScript(source, kPolicyScripts[script].module, g_policyScriptNames[script]))) {
+            for (char *name : g_policyScriptNames)
+                RemoveScript(name);
             return 0;
+        }
     }
 
     Trace("Launching VESK");
@@ -179,7 +218,10 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
     // the registry (the stored value was reset or rewritten since), so
     // nothing else can reach it.
     HANDLE earlier = InterlockedExchangePointer(&g_storedEngineProcess, process.hProcess);
+    // A failed write leaves the engine running and known to this process
+    // only (PreviousRunValue): stopping an installer midway would be worse.
     WriteStoredProcessHandle(key, static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process.hProcess)));
+    // Failures leave nothing to undo: both are forgotten either way.
     CloseHandle(process.hThread);
     if (earlier != nullptr)
         CloseHandle(earlier);
@@ -196,6 +238,7 @@ int EnforcePolicy(const char *softwareId, RXPLUGIN_PolicySettingReader reader)
         return 0;
 
     UniqueHkey key;
+    // Failing: 0, nothing written and nothing started.
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, key.put()) != ERROR_SUCCESS || !key)
         return 0;
     char directory[kPathCapacity];

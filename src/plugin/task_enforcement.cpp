@@ -66,9 +66,15 @@ int EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSetting
         return 1;
 
     SettingSource source = {reader, nullptr, taskData, taskDataSize};
-    if (GenerateScript(source, kind->module, scriptPath) == kGenerateNoGenericScript)
+    // Settings that were not found still give a script to run; bytes that
+    // never reached the disk do not. The useless file goes too: it holds
+    // what little room a full disk has left.
+    if (ScriptUnusable(GenerateScript(source, kind->module, scriptPath))) {
+        RemoveScript(scriptPath);
         return 0;
+    }
 
+    // Failing: 1 with no engine and the script left, as when no process starts.
     auto *cookie = static_cast<PROCESS_INFORMATION *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
                                                                  sizeof(PROCESS_INFORMATION)));
     if (cookie == nullptr)
@@ -79,7 +85,7 @@ int EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSetting
         *cookieLocation = cookie;
         return 1;
     }
-    HeapFree(GetProcessHeap(), 0, cookie);
+    HeapFree(GetProcessHeap(), 0, cookie); // failing leaks 16 bytes, nothing worse
     return 1;
 }
 
@@ -88,6 +94,7 @@ int GetTaskStatus(RXPLUGIN_TaskCookie cookie)
     if (cookie == nullptr)
         return 0;
     DWORD exitCode = 0;
+    // Failing leaves 0: the task reads as ended, and the agent stops polling.
     GetExitCodeProcess(AsProcess(cookie)->hProcess, &exitCode);
     return exitCode == STILL_ACTIVE ? 0 : -1;
 }
@@ -95,6 +102,7 @@ int GetTaskStatus(RXPLUGIN_TaskCookie cookie)
 int StopTask(RXPLUGIN_TaskCookie cookie)
 {
     if (cookie != nullptr)
+        // Failing (it ended already, or no access): still 1; the status tells.
         TerminateProcess(AsProcess(cookie)->hProcess, 0);
     return 1;
 }
@@ -103,6 +111,7 @@ int FreeCookie(RXPLUGIN_TaskCookie cookie)
 {
     if (cookie != nullptr) {
         PROCESS_INFORMATION *process = AsProcess(cookie);
+        // Failures leave nothing to undo: the cookie is gone either way.
         CloseHandle(process->hThread);
         CloseHandle(process->hProcess);
         HeapFree(GetProcessHeap(), 0, process);

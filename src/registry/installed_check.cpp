@@ -36,6 +36,7 @@ bool BaseFilePresent(bool traceSends, const char *installerDirectory, const char
         return false;
     }
     WIN32_FIND_DATAA found;
+    // Failing, for whatever reason: the file counts as missing, with the reason in the message.
     UniqueFindHandle search(FindFirstFileA(path, &found));
     if (!search) {
         DWORD error = GetLastError();
@@ -50,6 +51,7 @@ bool BaseFilePresent(bool traceSends, const char *installerDirectory, const char
 int CheckBaseFiles(const char *installerDirectory, bool traceSends)
 {
     UniqueHkey key;
+    // Failing: 0 with its message.
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, kCheckAccess, key.put()) != ERROR_SUCCESS) {
         TraceSend(traceSends, "No : can't open HKLM\\SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW");
         return 0;
@@ -62,9 +64,21 @@ int CheckBaseFiles(const char *installerDirectory, bool traceSends)
         DWORD nameCapacity = kPathCapacity;
         DWORD dataSize = kPathCapacity;
         DWORD type = 0;
-        if (RegEnumValueA(key.get(), index, name, &nameCapacity, nullptr, &type, reinterpret_cast<BYTE *>(data),
-                          &dataSize) != ERROR_SUCCESS)
+        LONG status = RegEnumValueA(key.get(), index, name, &nameCapacity, nullptr, &type,
+                                    reinterpret_cast<BYTE *>(data), &dataSize);
+        // The end of the values, or one too large for the buffers, ends the
+        // scan as it stands. Any other failure leaves the answer unknown,
+        // and an unknown answer is not "installed".
+        if (status != ERROR_SUCCESS) {
+            if (status != ERROR_NO_MORE_ITEMS && status != ERROR_MORE_DATA && result != 0) {
+                char message[kPathCapacity];
+                FormatBounded(message, sizeof message, "No : can't read the values of HKLM\\%s (%ld)", kInstallerKeyPath,
+                              status);
+                TraceSend(traceSends, message);
+                result = 0;
+            }
             break;
+        }
         if (result == 0)
             break;
         name[kPathCapacity - 1] = '\0';

@@ -41,6 +41,7 @@ bool GetInstallerDirectory(char *buffer, DWORD capacity)
     if (buffer == nullptr || capacity < kPathCapacity)
         return false;
     UniqueHkey key;
+    // Either failing: no directory, and every caller stops with its failure result.
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, key.put()) != ERROR_SUCCESS || !key)
         return false;
     DWORD size = capacity;
@@ -70,6 +71,7 @@ int ReportProperty(void *hostContext, RXPLUGIN_PropertySink sink, HKEY key, cons
     // always terminated even when it was stored without its zero.
     BYTE data[kPropertyTextCapacity + 1] = {};
     DWORD size = capacity;
+    // A value that cannot be read is not reported; the others still are.
     if (key == nullptr || RegQueryValueExA(key, name, nullptr, nullptr, data, &size) != ERROR_SUCCESS || size == 0)
         return 0;
     data[size] = 0;
@@ -81,6 +83,7 @@ int GetProperties(void *hostContext, RXPLUGIN_PropertySink sink)
     if (hostContext == nullptr || sink == nullptr)
         return 0;
     UniqueHkey key;
+    // Nothing reported, result 0.
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, key.put()) != ERROR_SUCCESS || !key)
         return 0;
     static const char *const kReported[] = {kInstallationDirectoryValue, "Product Name", "szProductVer", "Language"};

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/system_error.h"
 #include "common/text.h"
 #include "common/trace.h"
 #include "common/unique.h"
@@ -111,6 +112,33 @@ void TraceCopyError(const char *moduleName, const char *scriptPath)
     TraceF("\nError copying generic script for module %s into output file %s.", moduleName, scriptPath);
 }
 
+// The file and the system's reason, for every script the system did not take whole.
+void TraceScriptNotWritten(const char *scriptPath, unsigned long error)
+{
+    TraceF("\nScript file %s not written, system error %lu", scriptPath, error);
+}
+
+// Hands the rest of the script to the file and closes it. The system's
+// reason when any of it did not arrive, else 0; the stream is closed either way.
+unsigned long FinishScript(ScriptText &out, UniqueStream &script)
+{
+    if (!out.Flush())
+        return out.Error();
+    ClearSystemError();
+    // The C library holds the last part of the text until it is flushed:
+    // that write, too, can find the disk full.
+    if (std::fflush(script.get()) != 0 || std::ferror(script.get()) != 0) {
+        unsigned long error = LastSystemError();
+        return error != 0 ? error : ERROR_WRITE_FAULT;
+    }
+    ClearSystemError();
+    if (std::fclose(script.release()) != 0) {
+        unsigned long error = LastSystemError();
+        return error != 0 ? error : ERROR_WRITE_FAULT;
+    }
+    return 0;
+}
+
 } // namespace
 
 const ScriptModule *FindScriptModule(const char *moduleName)
@@ -138,9 +166,15 @@ int CopyGenericScript(const char *moduleName, const char *scriptPath)
     }
     char source[kPathCapacity];
     // A source path cut to fit would name another file: fail the copy instead.
-    if (!FormatBounded(source, sizeof source, "%s\\%s", directory, module->genericScript) ||
-        !CopyFileA(source, scriptPath, FALSE)) {
+    if (!FormatBounded(source, sizeof source, "%s\\%s", directory, module->genericScript)) {
         TraceCopyError(moduleName, scriptPath);
+        return 0;
+    }
+    // Missing generic script, full disk, no access: no script.
+    if (!CopyFileA(source, scriptPath, FALSE)) {
+        unsigned long error = GetLastError();
+        TraceCopyError(moduleName, scriptPath);
+        TraceScriptNotWritten(scriptPath, error);
         return 0;
     }
     TraceF("\nSuccessfully copied generic script for module %s into output file %s.", moduleName, scriptPath);
@@ -161,13 +195,18 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
         return kGenerateFailed;
 
     int result = kGenerateFailed;
+    unsigned long writeError = 0;
     {
         // Text mode: every line feed reaches the file as CR LF.
-        UniqueStream script(fopen(scriptPath, "at"));
+        ClearSystemError();
+        UniqueStream script(std::fopen(scriptPath, "at"));
+        // The generic part alone is not the script that the settings ask for.
         if (!script) {
+            unsigned long error = LastSystemError();
             TraceF("\nFile %s could not be opened\n", scriptPath);
+            TraceScriptNotWritten(scriptPath, error != 0 ? error : ERROR_OPEN_FAILED);
             Trace("\nError generating script");
-            return kGenerateFailed;
+            return kGenerateWriteFailed;
         }
         ScriptText out(script.get());
         out.Print("\n\n[%s]", "Options");
@@ -199,8 +238,14 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
         } else if (WriteUpdateSites(out, source, module->name, setting)) {
             result = kGenerated;
         }
+        writeError = FinishScript(out, script);
     }
 
+    if (writeError != 0) {
+        TraceScriptNotWritten(scriptPath, writeError);
+        Trace("\nError generating script");
+        return kGenerateWriteFailed;
+    }
     if (result == kGenerated)
         Trace("\nScript generated successfully");
     else

@@ -12,7 +12,16 @@ enum GenerateResult : int {
     // The generic script could not be copied: the file holds no generic part
     // and the installer engine must not run on it.
     kGenerateNoGenericScript = -1,
+    // The system took less than the whole script (a full disk, a failed
+    // open, write, flush or close): the engine must not run on it either.
+    kGenerateWriteFailed = -2,
 };
+
+// The script file is useless: no engine may run on it.
+constexpr bool ScriptUnusable(int generateResult)
+{
+    return generateResult < 0;
+}
 
 // scriptPath: a temporary file in the installer directory, replaced by the
 // generic script and then appended to.

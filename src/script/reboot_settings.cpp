@@ -19,6 +19,7 @@ constexpr DWORD kNoAutomaticReboot = 0xFFFFFFFFu;
 void GetAgentIniPath(char *path, unsigned long capacity)
 {
     std::memset(path, 0, capacity);
+    // Failing, or cut: no Agent.ini to read, so the default ID stands.
     DWORD length = GetModuleFileNameA(nullptr, path, capacity);
     if (length == 0 || length >= capacity) {
         path[0] = '\0';
@@ -40,6 +41,8 @@ void WriteRebootSettings(ScriptText &script, RXPLUGIN_PolicySettingReader policy
     // An executable path that leaves no room for "Agent.ini" names no file we
     // could read: the default ID stands, as for a missing Agent.ini.
     char agentSoftwareId[kPathCapacity] = {};
+    // It gives the default itself when the file cannot be read; an empty
+    // answer only makes the reader find neither value, so both stay 0.
     if (iniPath[0] != '\0')
         GetPrivateProfileStringA("Agent", "SoftwareID", kDefaultAgentSoftwareId, agentSoftwareId,
                                  sizeof agentSoftwareId, iniPath);

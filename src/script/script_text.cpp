@@ -1,8 +1,11 @@
 // Script text gathered in memory, appended to the stream a chunk at a time.
 #include "script/script_text.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "common/system_error.h"
 
 namespace qri {
 
@@ -35,8 +38,14 @@ char *Digits(unsigned long long value, char *end)
     return end;
 }
 
+// The system's codes for the two reasons errno can tell.
+constexpr unsigned long kDiskFull = 112;
+constexpr unsigned long kWriteFault = 29;
+
 } // namespace
 
+// malloc failing is harmless: the fallback buffer gives the same bytes in
+// smaller hand-overs.
 ScriptText::ScriptText(FILE *stream) : stream_(stream), data_(static_cast<char *>(std::malloc(kChunkSize)))
 {
     capacity_ = data_ != nullptr ? kChunkSize : sizeof fallback_;
@@ -103,18 +112,42 @@ void ScriptText::PrintFormatted(const char *format, va_list args)
         // Longer than the room left, or not measurable: the stream formats
         // it, after what is gathered.
         Flush();
-        std::vfprintf(stream_, format, retry);
+        ClearSystemError();
+        errno = 0;
+        // A negative count: the stream took some unknown part of the text.
+        if (std::vfprintf(stream_, format, retry) < 0)
+            Failed();
     }
     va_end(retry);
 }
 
+void ScriptText::Failed()
+{
+    if (failed_)
+        return;
+    failed_ = true;
+    // The C library leaves the system's reason in the thread's last error; a
+    // failure of its own (a stream in error already) leaves only errno.
+    error_ = LastSystemError();
+    if (error_ == 0)
+        error_ = errno == ENOSPC ? kDiskFull : kWriteFault;
+}
+
 bool ScriptText::Flush()
 {
-    if (size_ == 0)
-        return true;
-    std::size_t gathered = size_;
-    size_ = 0;
-    return std::fwrite(data_, 1, gathered, stream_) == gathered;
+    if (size_ != 0) {
+        std::size_t gathered = size_;
+        size_ = 0;
+        ClearSystemError();
+        errno = 0;
+        // A short count: the rest of the script would follow a hole.
+        if (std::fwrite(data_, 1, gathered, stream_) != gathered)
+            Failed();
+    }
+    // Text that the C library formatted itself fails only here.
+    if (std::ferror(stream_) != 0)
+        Failed();
+    return !failed_;
 }
 
 } // namespace qri

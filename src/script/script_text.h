@@ -16,7 +16,8 @@ class ScriptText {
 public:
     // stream: open for appending, owned by the caller, outliving this object.
     explicit ScriptText(FILE *stream);
-    // Whatever is still gathered goes to the stream.
+    // Whatever is still gathered goes to the stream; whether it arrived is
+    // known only to a Flush() called before.
     ~ScriptText();
     ScriptText(const ScriptText &) = delete;
     ScriptText &operator=(const ScriptText &) = delete;
@@ -34,8 +35,12 @@ public:
         data_[size_++] = c;
     }
 
-    // Hands everything gathered to the stream. False when it took less.
+    // Hands everything gathered to the stream. False when it took less, now
+    // or at any earlier hand-over: a script with a hole is no script.
     bool Flush();
+
+    // The system error of the first hand-over that failed; 0 when none did.
+    unsigned long Error() const { return error_; }
 
     // Bytes gathered before they go to the stream (when the chunk could not
     // be allocated, the smaller fallback buffer inside the object).
@@ -43,12 +48,15 @@ public:
 
 private:
     void PrintFormatted(const char *format, va_list args);
+    void Failed();
 
     FILE *stream_;
     char fallback_[1024];
     char *data_;
     std::size_t size_ = 0;
     std::size_t capacity_;
+    unsigned long error_ = 0;
+    bool failed_ = false;
 };
 
 } // namespace qri

@@ -405,31 +405,17 @@ TEST_F(PolicyEnforcement, EngineThatCannotStartLeavesNoValue)
 
 TEST_F(PolicyEnforcement, NoEngineOnAScriptWithoutItsGenericPart)
 {
-    struct Case {
-        const char *missing;
-        // Whether the MAS, MSI and FNW files hold anything afterwards.
-        bool written[3];
-    } cases[] = {
-        {"Master.gen", {false, false, false}},
-        {"MSI.gen", {true, false, false}},
-        {"Fenwa.gen", {true, true, false}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.missing);
+    for (const char *missing : {"Master.gen", "MSI.gen", "Fenwa.gen"}) {
+        SCOPED_TRACE(missing);
         PolicyInstallation installation;
-        DeleteFileA(installation.Join(c.missing).c_str());
+        DeleteFileA(installation.Join(missing).c_str());
         // An ended run's value is reset before the scripts are made; that stays.
         installation.Key().SetDword(kProcessHandle, kMadeUpHandle);
         FakeSettings settings;
         EXPECT_EQ(Enforce(), 0);
         EXPECT_EQ(installation.Stored(), 0u);
-        std::vector<std::string> scripts = installation.Scripts();
-        ASSERT_EQ(scripts.size(), 3u);
-        const char *prefixes[] = {"MAS", "MSI", "FNW"};
-        for (int i = 0; i < 3; ++i) {
-            std::string text = qritest::ReadFileBytes(installation.Join(WithPrefix(scripts, prefixes[i])));
-            EXPECT_EQ(!text.empty(), c.written[i]) << prefixes[i] << " holds \"" << text << "\"";
-        }
+        // The scripts already written go with the one that could not be.
+        EXPECT_TRUE(installation.Scripts().empty());
         EXPECT_EQ(qritest::WaitForStandinRecord(installation.Engine(), 300), "") << "an engine ran";
     }
 }

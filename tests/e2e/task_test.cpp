@@ -187,11 +187,11 @@ TEST_F(TaskEnforcement, FailureTable)
     cases.push_back({"installer key absent",
                      [](TaskInstallation &, FakeSettings &) { qritest::ScratchInstallerKey::DeleteKey(); }, 0, 1, 0,
                      false});
-    // The generator refuses a script without its generic part; nothing runs on the empty file.
+    // The generator refuses a script without its generic part; the empty file goes.
     cases.push_back(
         {"generic script missing",
          [](TaskInstallation &i, FakeSettings &) { DeleteFileA(i.installer.directory.Join("AutoUpdate.gen").c_str()); },
-         0, 1, 1, false});
+         0, 1, 0, false});
     // No name can be made in a directory that does not exist: nothing generated, nothing started.
     cases.push_back({"installer directory missing",
                      [](TaskInstallation &i, FakeSettings &) {

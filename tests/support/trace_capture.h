@@ -73,4 +73,19 @@ inline std::string NoGenericScriptMessage(const std::string &path, const std::st
            path + " for " + module;
 }
 
+inline std::string NotWrittenMessage(const std::string &path, unsigned long error)
+{
+    return "\nScript file " + path + " not written, system error " + std::to_string(error);
+}
+
+// The script of directory with prefix that the last formatted message names:
+// a script that was removed can be found nowhere else.
+inline std::string ScriptNamedLast(const std::string &directory, const std::string &prefix, const char *lastMessage)
+{
+    std::string message = lastMessage;
+    std::size_t start = message.find(directory + "\\" + prefix);
+    std::size_t end = message.find(".tmp", start);
+    return start == std::string::npos || end == std::string::npos ? "" : message.substr(start, end + 4 - start);
+}
+
 } // namespace qritest

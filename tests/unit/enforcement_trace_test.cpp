@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/trace.h"
 #include "plugin/enforcement.h"
 #include "registry/installer_key.h"
 #include "support/engine_run.h"
@@ -34,6 +35,18 @@ using qritest::ScratchInstallerKey;
 using qritest::TextValues;
 using qritest::TraceCapture;
 using Installation = qritest::EngineInstallation;
+
+namespace {
+
+// A script that the call made and removed again: none of its prefix is left,
+// and the last formatted message names it.
+std::string RemovedScript(const std::string &directory, const std::string &prefix)
+{
+    EXPECT_TRUE(qritest::ListFiles(directory, prefix + "*.tmp").empty()) << prefix << " script left behind";
+    return qritest::ScriptNamedLast(directory, prefix, qri::TraceBuffer());
+}
+
+} // namespace
 
 // The enforcements' own messages; the generator's all begin with a line feed.
 Messages Own(const Messages &all)
@@ -156,7 +169,7 @@ TEST(PolicyTrace, FailureTableEndsWithItsMessage)
          only([](Installation &i) { i.Key().SetText("Installation Directory", i.Join("gone")); }), 1,
          [](Installation &i) { return "Unable to create a MAS script file in " + i.Join("gone"); }},
         {"generic script missing", only([](Installation &i) { DeleteFileA(i.Join("MSI.gen").c_str()); }), 0,
-         [](Installation &i) { return qritest::NoGenericScriptMessage(OnlyFile(i.Directory(), "MSI*.tmp"), "MSI"); }},
+         [](Installation &i) { return qritest::NoGenericScriptMessage(RemovedScript(i.Directory(), "MSI"), "MSI"); }},
     };
     for (Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -234,9 +247,9 @@ TEST(PolicyTrace, GenerationStopsAtTheScriptWithoutItsGenericPart)
         const char *prefix;
         Messages own;
     } rows[] = {
-        {"Master.gen", "Master", "MAS*.tmp", {"Generate Master.qrs"}},
-        {"MSI.gen", "MSI", "MSI*.tmp", {"Generate Master.qrs", "Generate MSI.qrs"}},
-        {"Fenwa.gen", "Fenwa", "FNW*.tmp", {"Generate Master.qrs", "Generate MSI.qrs", "Generate Fenwa.qrs"}},
+        {"Master.gen", "Master", "MAS", {"Generate Master.qrs"}},
+        {"MSI.gen", "MSI", "MSI", {"Generate Master.qrs", "Generate MSI.qrs"}},
+        {"Fenwa.gen", "Fenwa", "FNW", {"Generate Master.qrs", "Generate MSI.qrs", "Generate Fenwa.qrs"}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.module);
@@ -248,7 +261,7 @@ TEST(PolicyTrace, GenerationStopsAtTheScriptWithoutItsGenericPart)
         EXPECT_EQ(MessagesFrom(Own(trace.Messages()), "Generate Master.qrs"), row.own) << Joined(trace.Messages());
         ASSERT_FALSE(trace.Messages().empty());
         EXPECT_EQ(trace.Messages().back(),
-                  qritest::NoGenericScriptMessage(OnlyFile(installation.Directory(), row.prefix), row.module));
+                  qritest::NoGenericScriptMessage(RemovedScript(installation.Directory(), row.prefix), row.module));
         EXPECT_EQ(installation.Stored(), 0xdeadbeefu);
     }
 }
@@ -305,8 +318,9 @@ TEST(TaskTrace, MessagesOfEachOutcome)
         {"generic script missing", "vkAutoUpdateTask",
          [](Installation &i) { DeleteFileA(i.Join("AutoUpdate.gen").c_str()); }, 0, false,
          [](Installation &i) {
-             std::string script = OnlyFile(i.Directory(), "UPD*.tmp");
+             std::string script = RemovedScript(i.Directory(), "UPD");
              return Messages{"Generate script for AutoUpdate Task", qritest::CopyErrorMessage("AutoUpdate", script),
+                             qritest::NotWrittenMessage(script, ERROR_FILE_NOT_FOUND),
                              qritest::NoGenericScriptMessage(script, "AutoUpdate")};
          },
          true},

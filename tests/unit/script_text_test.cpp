@@ -46,4 +46,38 @@ TEST(ScriptText, FileGetsWhatTheFormatsSay)
     }
 }
 
+// A stream that takes nothing (opened for reading): whichever hand-over
+// fails, Flush reports it from then on, with a reason.
+TEST(ScriptText, HandOverThatFailsIsReported)
+{
+    const std::string longValue(40000, 'v');
+    struct Row {
+        const char *name;
+        int prints;
+        const char *format;
+        const std::string &text;
+    } rows[] = {
+        {"the last part, at Flush", 1, "\n\tset %s=%d", "Name"},
+        {"a chunk, in the middle", 10000, "\n\tset %s=%d", "Name"},
+        {"a piece the C library formats", 1, "\n\t%-12s|%5d", longValue},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        qritest::ScratchDir dir("readonly");
+        std::string path = dir.Join("script.tmp");
+        qritest::WriteFileBytes(path, "generic part\r\n");
+        FILE *stream = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(stream, nullptr);
+        {
+            qri::ScriptText text(stream);
+            for (int i = 0; i < row.prints; ++i)
+                text.Print(row.format, row.text.c_str(), i);
+            EXPECT_FALSE(text.Flush());
+            EXPECT_FALSE(text.Flush()) << "a failure is not forgotten";
+            EXPECT_NE(text.Error(), 0u);
+        }
+        std::fclose(stream);
+    }
+}
+
 } // namespace
