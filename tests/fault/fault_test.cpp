@@ -45,8 +45,8 @@ enum class Outcome {
     Refused,     // 0, nothing made, no engine
     ScriptWrite, // 0, no engine, every script of the call removed, the error traced
     NoTempName,  // 1, nothing made, no engine
-    NoCookie,    // task: no engine
-    NoProcess,   // 1, scripts stay, no engine, the error traced
+    NoCookie,    // task: 1, the script stays, no engine
+    NoProcess,   // 1, scripts stay, no engine; a policy traces the error
     Unstored,    // policy: 1, the engine runs but is not stored
     Fewer,       // properties: that value is not reported
     NotFound,    // installed check: 0
@@ -83,7 +83,7 @@ const Decision kDecisions[] = {
     {0, "DeleteFileA", "", 0, Outcome::Same},
     {0, "malloc", "", 0, Outcome::Same}, // the fallback buffer takes over
     {Of(Family::Installed), "FindFirstFileA", "", 0, Outcome::NotFound},
-    {Of(Family::Installed), "RegEnumValueA", "", 0, Outcome::Same},
+    {Of(Family::Installed), "RegEnumValueA", "", 0, Outcome::NotFound}, // an unknown answer is not "installed"
     {Of(Family::Properties), "RegQueryValueExA", "", 0, Outcome::Fewer},
     {0, "RegOpenKeyA", "", 0, Outcome::Refused},
     {0, "RegOpenKeyExA", "", 0, Outcome::Refused},
@@ -109,7 +109,7 @@ const Decision kDecisions[] = {
     {0, "fclose", "", 0, Outcome::ScriptWrite},
     {0, "GetModuleFileNameA", "", 0, Outcome::Same}, // Agent.ini not found: the default agent ID
     {0, "GetPrivateProfileStringA", "", 0, Outcome::Same},
-    {Of(Family::Task), "HeapAlloc", "", 0, Outcome::NoCookie},
+    {Of(Family::Task), "HeapAlloc", "", 0, Outcome::NoCookie}, // as when no process starts
     {0, "CreateProcessA", "", 0, Outcome::NoProcess},
 };
 
@@ -500,6 +500,8 @@ public:
                 break;
             }
         }
+        // The system's reason a failed write of the script gives, as the hooks set it.
+        unsigned long writeError = because.compare(0, 5, "fopen") == 0 ? ERROR_ACCESS_DENIED : ERROR_DISK_FULL;
         std::string context = where + ", failed " + because + ", expected " + kOutcomeNames[int(expected)] + ": ";
         const std::vector<std::string> &trace = o.record.trace;
         auto expect = [&](bool holds, const std::string &what) {
@@ -556,12 +558,17 @@ public:
             expect(nothingMade, std::to_string(o.scripts.size()) + " scripts left, engine " + (engine ? "started" : "none"));
             expect(storedUntouched, "dwProcessHandle changed");
             if (!traceOff) {
-                expect(Count(trace, kGenerationError) > 0, "no generation error message");
+                // A copy that failed says so in the words of a missing generic script.
+                bool copy = because.compare(0, 9, "CopyFileA") == 0;
+                expect(copy ? Contains(trace, "\nError copying generic script for module")
+                            : Count(trace, kGenerationError) > 0,
+                       copy ? "no copy error message" : "no generation error message");
                 expect(Count(trace, kSuccess) < Count(ref_.record.trace, kSuccess), "as many success messages as a clean run");
                 bool named = false;
                 for (const std::string &path : o.record.tempNames)
-                    named = named || Contains(trace, path);
-                expect(named, "no message names the script");
+                    named = named || Contains(trace, "\nScript file " + path + " not written, system error " +
+                                                         std::to_string(writeError));
+                expect(named, "no message names the script and system error " + std::to_string(writeError));
             }
             break;
         case Outcome::NoTempName:
@@ -569,19 +576,22 @@ public:
             expect(nothingMade, "something was made or started");
             break;
         case Outcome::NoCookie:
-            expect(!engine && !o.cookieSet, "an engine started or the cookie was set");
             expect(o.results == std::vector<int>{1}, results);
+            expect(!engine && !o.cookieSet, "an engine started or the cookie was set");
+            expect(o.scripts == ref_.scripts, "the scripts left differ from the clean run's");
             break;
         case Outcome::NoProcess:
             expect(o.results == std::vector<int>{1}, results);
             expect(!engine && !o.cookieSet, "an engine started or the cookie was set");
             expect(o.scripts == ref_.scripts, "the scripts left differ from the clean run's");
-            expect(traceOff || Contains(trace, "Failed to create the process, error 5"), "no process error message");
+            expect(!policy || traceOff || Contains(trace, "Failed to create the process, error 5"),
+                   "no process error message");
             break;
         case Outcome::Unstored:
             expect(o.results == std::vector<int>{1}, results);
             expect(engine, "no engine started");
             expect(!storedEngine, "dwProcessHandle names the engine");
+            expect(traceOff || Contains(trace, "Failed to store the process handle, error 5"), "the failure is not traced");
             break;
         case Outcome::Fewer: {
             // Every value whose read failed is left out, the others reported.

@@ -97,12 +97,15 @@ T Failed(T value, DWORD error)
     return value;
 }
 
+// As the C library fails when the system call beneath it does: the system's
+// reason in the last error, errno mapped from it, and a failed write leaves
+// the stream's error flag for ferror.
 template <class T>
-T CrtFailed(T value, int error, FILE *stream = nullptr)
+T CrtFailed(T value, DWORD systemError, int error, FILE *stream = nullptr)
 {
-    // The stream's error flag as a failed write leaves it, for ferror.
     if (stream != nullptr)
         stream->_flag |= _IOERR;
+    SetLastError(systemError);
     errno = error;
     return value;
 }
@@ -456,7 +459,7 @@ FILE *__cdecl H_fopen(const char *path, const char *mode)
 {
     HOOK(fopen);
     if (Enter(row, site))
-        return CrtFailed<FILE *>(nullptr, EACCES);
+        return CrtFailed<FILE *>(nullptr, ERROR_ACCESS_DENIED, EACCES);
     FILE *stream = real(path, mode);
     if (stream != nullptr)
         Opened("stream", stream, row, site);
@@ -469,14 +472,14 @@ int __cdecl H_fclose(FILE *stream)
     bool fail = Enter(row, site);
     int closed = real(stream);
     Closed("stream", stream);
-    return fail ? CrtFailed(EOF, ENOSPC) : closed;
+    return fail ? CrtFailed(EOF, ERROR_DISK_FULL, ENOSPC) : closed;
 }
 
 int __cdecl H_fflush(FILE *stream)
 {
     HOOK(fflush);
     if (Enter(row, site))
-        return CrtFailed(EOF, ENOSPC, stream);
+        return CrtFailed(EOF, ERROR_DISK_FULL, ENOSPC, stream);
     return real(stream);
 }
 
@@ -486,7 +489,7 @@ size_t __cdecl H_fwrite(const void *data, size_t size, size_t count, FILE *strea
     HOOK(fwrite);
     if (Enter(row, site)) {
         std::size_t taken = count / 2 > 0 ? real(data, size, count / 2, stream) : 0;
-        return CrtFailed(taken, ENOSPC, stream);
+        return CrtFailed(taken, ERROR_DISK_FULL, ENOSPC, stream);
     }
     return real(data, size, count, stream);
 }
@@ -495,7 +498,7 @@ int __cdecl H_fputc(int c, FILE *stream)
 {
     HOOK(fputc);
     if (Enter(row, site))
-        return CrtFailed(EOF, ENOSPC, stream);
+        return CrtFailed(EOF, ERROR_DISK_FULL, ENOSPC, stream);
     return real(c, stream);
 }
 
@@ -503,7 +506,7 @@ int __cdecl H_vfprintf(FILE *stream, const char *format, va_list args)
 {
     HOOK(vfprintf);
     if (Enter(row, site))
-        return CrtFailed(-1, ENOSPC, stream);
+        return CrtFailed(-1, ERROR_DISK_FULL, ENOSPC, stream);
     return real(stream, format, args);
 }
 
@@ -511,7 +514,7 @@ void *__cdecl H_malloc(size_t size)
 {
     HOOK(malloc);
     if (Enter(row, site))
-        return CrtFailed<void *>(nullptr, ENOMEM);
+        return CrtFailed<void *>(nullptr, ERROR_NOT_ENOUGH_MEMORY, ENOMEM);
     void *block = real(size);
     if (block != nullptr)
         Opened("memory", block, row, site);
@@ -522,7 +525,7 @@ void *__cdecl H_calloc(size_t count, size_t size)
 {
     HOOK(calloc);
     if (Enter(row, site))
-        return CrtFailed<void *>(nullptr, ENOMEM);
+        return CrtFailed<void *>(nullptr, ERROR_NOT_ENOUGH_MEMORY, ENOMEM);
     void *block = real(count, size);
     if (block != nullptr)
         Opened("memory", block, row, site);
@@ -533,7 +536,7 @@ void *__cdecl H_realloc(void *old, size_t size)
 {
     HOOK(realloc);
     if (Enter(row, site))
-        return CrtFailed<void *>(nullptr, ENOMEM);
+        return CrtFailed<void *>(nullptr, ERROR_NOT_ENOUGH_MEMORY, ENOMEM);
     void *block = real(old, size);
     if (block != nullptr || size == 0) {
         if (old != nullptr)
@@ -663,15 +666,15 @@ std::vector<Row> &Table()
         PLAIN("KERNEL32", GetCurrentProcessId, "cannot fail"),
         PLAIN("KERNEL32", IsThreadAFiber, "cannot fail"),
         PLAIN("USER32", CharPrevA, "cannot fail"),
-        ROW("msvcrt", fopen, Fails, "NULL, errno EACCES"),
-        ROW("msvcrt", fclose, Releases, "closes, EOF, errno ENOSPC"),
-        ROW("msvcrt", fflush, Fails, "EOF, error flag, errno ENOSPC"),
-        ROW("msvcrt", fwrite, Fails, "half the count written, error flag, errno ENOSPC"),
-        ROW("msvcrt", fputc, Fails, "EOF, error flag, errno ENOSPC"),
-        ROW("msvcrt", vfprintf, Fails, "-1, error flag, errno ENOSPC"),
-        ROW("msvcrt", malloc, Fails, "NULL, errno ENOMEM"),
-        ROW("msvcrt", calloc, Fails, "NULL, errno ENOMEM"),
-        ROW("msvcrt", realloc, Fails, "NULL, block kept, errno ENOMEM"),
+        ROW("msvcrt", fopen, Fails, "NULL, ERROR_ACCESS_DENIED, errno EACCES"),
+        ROW("msvcrt", fclose, Releases, "closes, EOF, ERROR_DISK_FULL, errno ENOSPC"),
+        ROW("msvcrt", fflush, Fails, "EOF, error flag, ERROR_DISK_FULL, errno ENOSPC"),
+        ROW("msvcrt", fwrite, Fails, "half the count written, error flag, ERROR_DISK_FULL, errno ENOSPC"),
+        ROW("msvcrt", fputc, Fails, "EOF, error flag, ERROR_DISK_FULL, errno ENOSPC"),
+        ROW("msvcrt", vfprintf, Fails, "-1, error flag, ERROR_DISK_FULL, errno ENOSPC"),
+        ROW("msvcrt", malloc, Fails, "NULL, ERROR_NOT_ENOUGH_MEMORY, errno ENOMEM"),
+        ROW("msvcrt", calloc, Fails, "NULL, ERROR_NOT_ENOUGH_MEMORY, errno ENOMEM"),
+        ROW("msvcrt", realloc, Fails, "NULL, block kept, ERROR_NOT_ENOUGH_MEMORY, errno ENOMEM"),
         ROW("msvcrt", free, Counted, "void: counted"),
         ROW("msvcrt", ___lc_codepage_func, Internal, "runtime internal, not injected"),
         ROW("msvcrt", ___mb_cur_max_func, Internal, "runtime internal, not injected"),
