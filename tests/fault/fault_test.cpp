@@ -528,6 +528,8 @@ public:
             expect(known, "the engine ran on a command line the hooks did not see: " + o.seen);
         }
         bool nothingMade = o.scripts.empty() && !engine && (!task || !o.cookieSet);
+        std::string made = std::to_string(o.scripts.size()) + " scripts left, engine " + (engine ? "started" : "none") +
+                           (o.cookieSet ? ", cookie set" : "");
         bool storedUntouched = !policy || o.stored == o.storedBefore || o.stored == 0;
         bool storedEngine = policy && engine &&
                             o.stored == static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(o.record.launches[0].dllProcess));
@@ -550,12 +552,12 @@ public:
             break;
         case Outcome::Refused:
             expect(o.results == std::vector<int>{0}, results);
-            expect(nothingMade, "something was made or started");
+            expect(nothingMade, made);
             expect(storedUntouched, "dwProcessHandle changed");
             break;
         case Outcome::ScriptWrite:
             expect(o.results == std::vector<int>{0}, results);
-            expect(nothingMade, std::to_string(o.scripts.size()) + " scripts left, engine " + (engine ? "started" : "none"));
+            expect(nothingMade, made);
             expect(storedUntouched, "dwProcessHandle changed");
             if (!traceOff) {
                 // A copy that failed says so in the words of a missing generic script.
@@ -573,7 +575,7 @@ public:
             break;
         case Outcome::NoTempName:
             expect(o.results == std::vector<int>{1}, results);
-            expect(nothingMade, "something was made or started");
+            expect(nothingMade, made);
             break;
         case Outcome::NoCookie:
             expect(o.results == std::vector<int>{1}, results);
