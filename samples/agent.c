@@ -4,8 +4,11 @@
  * task whose settings a reader answers from a table, polls the task until its
  * engine ends (stopping it after 30 s) and frees the cookie.
  *
- * Build from the package's top folder (64-bit; the 32-bit tools and bin/ likewise):
- *   x86_64-w64-mingw32-gcc -Wall -Wextra -Iinclude -o x64/bin/agent.exe samples/agent.c
+ * Build from the package's top folder into a folder of your own, and put the
+ * DLL of the same width beside it (64-bit; for 32-bit i686-w64-mingw32-gcc and bin/):
+ *   mkdir -p ../agent-try
+ *   x86_64-w64-mingw32-gcc -Wall -Wextra -Iinclude -o ../agent-try/agent.exe samples/agent.c
+ *   cp x64/bin/QRIPLUGN.dll ../agent-try/
  * Run it on a machine with an installer directory (qrihost demo-setup makes one).
  * Exit status: 0 the engine ran and ended, 1 no engine started, 2 a task that
  * was stopped, 3 the DLL cannot be used.
@@ -17,7 +20,11 @@
 
 #include "qriplugn.h"
 
-/* The task's settings: section, key, value, as the plug-in asks for them. */
+/* The task's settings: section, key, value, as the plug-in asks for them; the
+   header names every section and key. */
+#define GENERAL RXPLUGIN_MODULE_AUTOUPDATE " " RXPLUGIN_SECTION_GENERAL
+#define SITES_GENERAL RXPLUGIN_MODULE_AUTOUPDATE " " RXPLUGIN_SECTION_SITES_GENERAL
+#define SITE_1 RXPLUGIN_MODULE_AUTOUPDATE " " RXPLUGIN_SECTION_UPDATE_SITE "1"
 struct Setting {
     const char *section;
     const char *key;
@@ -25,16 +32,16 @@ struct Setting {
 };
 
 static const struct Setting kNightlyUpdate[] = {
-    {"Task", "TaskType", "vkAutoUpdateTask"},
-    {"Task", "TaskName", "Sample agent"},
-    {"AutoUpdate General", "bLogToFile", "0"},
-    {"AutoUpdate Sites General", "uNumberOfSites", "1"},
-    {"AutoUpdate Update Site1", "bSiteEnabled", "1"},
-    {"AutoUpdate Update Site1", "uUpdateFrom", "2"},
-    {"AutoUpdate Update Site1", "szSiteName", "Main mirror"},
-    {"AutoUpdate Update Site1", "szFTPLocation", "mirrorhost\\pub\\updates"},
-    {"AutoUpdate Update Site1", "bAnonymousLogin", "1"},
-    {"AutoUpdate Update Site1", "bProxy", "0"},
+    {RXPLUGIN_SECTION_TASK, RXPLUGIN_KEY_TaskType, RXPLUGIN_TASK_TYPE_AUTOUPDATE},
+    {RXPLUGIN_SECTION_TASK, RXPLUGIN_KEY_TaskName, "Sample agent"},
+    {GENERAL, RXPLUGIN_KEY_bLogToFile, "0"},
+    {SITES_GENERAL, RXPLUGIN_KEY_uNumberOfSites, "1"},
+    {SITE_1, RXPLUGIN_KEY_bSiteEnabled, "1"},
+    {SITE_1, RXPLUGIN_KEY_uUpdateFrom, "2"},
+    {SITE_1, RXPLUGIN_KEY_szSiteName, "Main mirror"},
+    {SITE_1, RXPLUGIN_KEY_szFTPLocation, "mirrorhost\\pub\\updates"},
+    {SITE_1, RXPLUGIN_KEY_bAnonymousLogin, "1"},
+    {SITE_1, RXPLUGIN_KEY_bProxy, "0"},
 };
 
 /* What the agent passes as task data; the plug-in hands it back to the reader. */
@@ -138,11 +145,11 @@ int main(void)
     }
     printf("RXPLUGIN_EnforceTask: %d, the engine runs\n", result);
 
-    while (plugin.GetTaskStatus(cookie) == 0 && waited < 30000) {
+    while (plugin.GetTaskStatus(cookie) == RXPLUGIN_TASK_RUNNING && waited < 30000) {
         Sleep(100);
         waited += 100;
     }
-    if (plugin.GetTaskStatus(cookie) == 0) {
+    if (plugin.GetTaskStatus(cookie) == RXPLUGIN_TASK_RUNNING) {
         plugin.StopTask(cookie);
         printf("stopped after %lu ms\n", (unsigned long)waited);
         status = 2;

@@ -11,7 +11,7 @@ namespace qri {
 
 constexpr const char kEngineFileName[] = "QRI.exe";
 constexpr const char kScriptSwitch[] = "/SCRIPT";
-constexpr const char kRebootEventName[] = "{5C0E93A7-41B2-4F6D-9A3E-D27B6C18F4A5}";
+constexpr const char kRebootEventName[] = RXPLUGIN_REBOOT_EVENT_NAME;
 
 int EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSettingReader reader,
                 RXPLUGIN_TaskCookie *cookieLocation);

@@ -23,12 +23,13 @@ struct PolicyScriptKind {
 };
 
 const PolicyScriptKind kPolicyScripts[kPolicyScriptCount] = {
-    {"Master", "MAS", "Generate Master.qrs"},
-    {"MSI", "MSI", "Generate MSI.qrs"},
-    {"Fenwa", "FNW", "Generate Fenwa.qrs"},
+    {RXPLUGIN_MODULE_MASTER, "MAS", "Generate Master.qrs"},
+    {RXPLUGIN_MODULE_MSI, "MSI", "Generate MSI.qrs"},
+    {RXPLUGIN_MODULE_FENWA, "FNW", "Generate Fenwa.qrs"},
 };
 
-const char *const kRunFlags[] = {"MSI_Installer_Run", "Universal_Uninstaller_Run", "OAS_Installer_Run"};
+const char *const kRunFlags[] = {RXPLUGIN_INSTALLER_VALUE_MSI_RUN, RXPLUGIN_INSTALLER_VALUE_UNINSTALLER_RUN,
+                                RXPLUGIN_INSTALLER_VALUE_OAS_RUN};
 
 // Kept open for the life of the process: it keeps the named event in
 // existence between enforcements and is inherited by the engines started.

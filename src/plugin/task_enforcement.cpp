@@ -21,8 +21,8 @@ struct TaskKind {
 };
 
 const TaskKind kTaskKinds[] = {
-    {"vkAutoUpdateTask", "AutoUpdate", "UPD", "Generate script for AutoUpdate Task"},
-    {"vkMirrorSiteTask", "Replicate", "REP", "Generate script for Mirror Task"},
+    {RXPLUGIN_TASK_TYPE_AUTOUPDATE, RXPLUGIN_MODULE_AUTOUPDATE, "UPD", "Generate script for AutoUpdate Task"},
+    {RXPLUGIN_TASK_TYPE_MIRROR, RXPLUGIN_MODULE_REPLICATE, "REP", "Generate script for Mirror Task"},
 };
 
 PROCESS_INFORMATION *AsProcess(RXPLUGIN_TaskCookie cookie)
@@ -41,7 +41,8 @@ int EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSetting
 
     char taskType[RXPLUGIN_TASK_TYPE_CAPACITY] = {};
     unsigned long size = RXPLUGIN_TASK_TYPE_CAPACITY;
-    int typeRead = reader(taskData, taskDataSize, "Task", "TaskType", taskType, RXPLUGIN_VALUE_TEXT, &size);
+    int typeRead = reader(taskData, taskDataSize, RXPLUGIN_SECTION_TASK, RXPLUGIN_KEY_TaskType, taskType,
+                          RXPLUGIN_VALUE_TEXT, &size);
     if (typeRead == 0)
         return 0;
     taskType[sizeof taskType - 1] = '\0';
@@ -92,11 +93,11 @@ int EnforceTask(void *taskData, unsigned long taskDataSize, RXPLUGIN_TaskSetting
 int GetTaskStatus(RXPLUGIN_TaskCookie cookie)
 {
     if (cookie == nullptr)
-        return 0;
+        return RXPLUGIN_TASK_RUNNING;
     DWORD exitCode = 0;
     // Failing leaves 0: the task reads as ended, and the agent stops polling.
     GetExitCodeProcess(AsProcess(cookie)->hProcess, &exitCode);
-    return exitCode == STILL_ACTIVE ? 0 : -1;
+    return exitCode == STILL_ACTIVE ? RXPLUGIN_TASK_RUNNING : RXPLUGIN_TASK_ENDED;
 }
 
 int StopTask(RXPLUGIN_TaskCookie cookie)

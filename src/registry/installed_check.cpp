@@ -12,7 +12,7 @@ namespace qri {
 namespace {
 
 constexpr DWORD kCheckAccess = KEY_READ | KEY_WRITE; // 0x2001F
-constexpr char kBasePrefix[] = "Base:";
+constexpr char kBasePrefix[] = RXPLUGIN_INSTALLER_VALUE_BASE_PREFIX;
 // Room for the not-found text around a directory and a relative path of up
 // to 259 characters each, so that the message is never cut.
 constexpr std::size_t kNotFoundMessageCapacity = 2 * kPathCapacity + 64;
@@ -53,7 +53,7 @@ int CheckBaseFiles(const char *installerDirectory, bool traceSends)
     UniqueHkey key;
     // Failing: 0 with its message.
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, kCheckAccess, key.put()) != ERROR_SUCCESS) {
-        TraceSend(traceSends, "No : can't open HKLM\\SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW");
+        TraceSend(traceSends, "No : can't open HKLM\\" RXPLUGIN_INSTALLER_KEY);
         return 0;
     }
     int result = 1;

@@ -86,9 +86,11 @@ int GetProperties(void *hostContext, RXPLUGIN_PropertySink sink)
     // Nothing reported, result 0.
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kInstallerKeyPath, key.put()) != ERROR_SUCCESS || !key)
         return 0;
-    static const char *const kReported[] = {kInstallationDirectoryValue, "Product Name", "szProductVer", "Language"};
+    static const char *const kReported[] = {kInstallationDirectoryValue, RXPLUGIN_INSTALLER_VALUE_PRODUCT_NAME,
+                                            RXPLUGIN_INSTALLER_VALUE_PRODUCT_VERSION,
+                                            RXPLUGIN_INSTALLER_VALUE_LANGUAGE};
     for (const char *name : kReported)
-        ReportProperty(hostContext, sink, key.get(), "General", name, REG_SZ);
+        ReportProperty(hostContext, sink, key.get(), RXPLUGIN_SECTION_GENERAL, name, REG_SZ);
     return 1;
 }
 

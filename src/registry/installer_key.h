@@ -9,10 +9,10 @@
 namespace qri {
 
 // Under HKEY_LOCAL_MACHINE.
-constexpr const char kInstallerKeyPath[] = "SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW";
+constexpr const char kInstallerKeyPath[] = RXPLUGIN_INSTALLER_KEY;
 
-constexpr const char kInstallationDirectoryValue[] = "Installation Directory";
-constexpr const char kProcessHandleValue[] = "dwProcessHandle";
+constexpr const char kInstallationDirectoryValue[] = RXPLUGIN_INSTALLER_VALUE_DIRECTORY;
+constexpr const char kProcessHandleValue[] = RXPLUGIN_INSTALLER_VALUE_PROCESS_HANDLE;
 
 // Capacities of the property reporter's buffers.
 constexpr DWORD kPropertyTextCapacity = 6144;

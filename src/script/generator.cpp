@@ -25,8 +25,9 @@ char g_policyScriptNames[kPolicyScriptCount][kPathCapacity];
 namespace {
 
 const ScriptModule kScriptModules[] = {
-    {"AutoUpdate", "AutoUpdate.gen"}, {"MSI", "MSI.gen"},       {"Fenwa", "Fenwa.gen"},
-    {"Replicate", "Replicate.gen"},   {"Master", "Master.gen"},
+    {RXPLUGIN_MODULE_AUTOUPDATE, "AutoUpdate.gen"}, {RXPLUGIN_MODULE_MSI, "MSI.gen"},
+    {RXPLUGIN_MODULE_FENWA, "Fenwa.gen"},           {RXPLUGIN_MODULE_REPLICATE, "Replicate.gen"},
+    {RXPLUGIN_MODULE_MASTER, "Master.gen"},
 };
 
 enum SiteSource { kUncSite = 1, kFtpSite = 2 };
@@ -59,11 +60,11 @@ void MakeSiteSection(char *section, std::size_t capacity, const char *prefix, in
 int WriteUpdateSites(ScriptText &script, const SettingSource &source, const char *moduleName, char *setting)
 {
     char sitesGeneral[kSettingCapacity] = {};
-    FormatBounded(sitesGeneral, sizeof sitesGeneral, "%s %s", moduleName, "Sites General");
+    FormatBounded(sitesGeneral, sizeof sitesGeneral, "%s %s", moduleName, RXPLUGIN_SECTION_SITES_GENERAL);
 
-    TraceReadingOption("uNumberOfSites", sitesGeneral);
-    if (!ReadTextSetting(source, sitesGeneral, "uNumberOfSites", setting)) {
-        TraceF("\nOption %s under %s not found, can't continue", "uNumberOfSites", sitesGeneral);
+    TraceReadingOption(RXPLUGIN_KEY_uNumberOfSites, sitesGeneral);
+    if (!ReadTextSetting(source, sitesGeneral, RXPLUGIN_KEY_uNumberOfSites, setting)) {
+        TraceF("\nOption %s under %s not found, can't continue", RXPLUGIN_KEY_uNumberOfSites, sitesGeneral);
         return 0;
     }
     int siteCount = ParseDecimal(setting);
@@ -73,15 +74,15 @@ int WriteUpdateSites(ScriptText &script, const SettingSource &source, const char
     // "<module> Update Site<n>": the part before the number is made once.
     char siteSection[kSettingCapacity];
     char sitePrefix[kSettingCapacity] = {};
-    FormatBounded(sitePrefix, sizeof sitePrefix, "%s %s", moduleName, "Update Site");
+    FormatBounded(sitePrefix, sizeof sitePrefix, "%s %s", moduleName, RXPLUGIN_SECTION_UPDATE_SITE);
     int connection = 0;
     // Wide enough that a count of INT_MAX still ends the loop.
     for (long long site = 1; site <= siteCount; ++site) {
         std::memset(siteSection, 0, sizeof siteSection);
         MakeSiteSection(siteSection, sizeof siteSection, sitePrefix, static_cast<int>(site));
 
-        TraceReadingOption("bSiteEnabled", siteSection);
-        if (!ReadTextSetting(source, siteSection, "bSiteEnabled", setting))
+        TraceReadingOption(RXPLUGIN_KEY_bSiteEnabled, siteSection);
+        if (!ReadTextSetting(source, siteSection, RXPLUGIN_KEY_bSiteEnabled, setting))
             return 0;
         if (ParseDecimal(setting) == 0)
             continue;
@@ -89,11 +90,11 @@ int WriteUpdateSites(ScriptText &script, const SettingSource &source, const char
         ++connection;
         script.Print("\n\n[%s_%d]", "Connection", connection);
 
-        TraceReadingOption("uUpdateFrom", siteSection);
-        if (!ReadTextSetting(source, siteSection, "uUpdateFrom", setting))
+        TraceReadingOption(RXPLUGIN_KEY_uUpdateFrom, siteSection);
+        if (!ReadTextSetting(source, siteSection, RXPLUGIN_KEY_uUpdateFrom, setting))
             continue;
         int updateFrom = ParseDecimal(setting);
-        if (ReadTextSetting(source, siteSection, "szSiteName", setting))
+        if (ReadTextSetting(source, siteSection, RXPLUGIN_KEY_szSiteName, setting))
             script.Print("\n\tConnectionName  %s\n", setting);
 
         int goOn = 1;
@@ -213,14 +214,14 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
         out.Print("\n\tset ScriptName=%s", FileNameOf(scriptPath));
 
         char general[kSettingCapacity] = {};
-        FormatBounded(general, sizeof general, "%s %s", module->name, "General");
+        FormatBounded(general, sizeof general, "%s %s", module->name, RXPLUGIN_SECTION_GENERAL);
         TraceF("\nReading options under %s", general);
 
         if (source.taskReader != nullptr) {
             char taskName[kSettingCapacity] = {};
             unsigned long size = kSettingCapacity;
-            if (source.taskReader(source.data, source.dataSize, "Task", "TaskName", taskName, RXPLUGIN_VALUE_TEXT,
-                                  &size) != 0) {
+            if (source.taskReader(source.data, source.dataSize, RXPLUGIN_SECTION_TASK, RXPLUGIN_KEY_TaskName, taskName,
+                                  RXPLUGIN_VALUE_TEXT, &size) != 0) {
                 taskName[kSettingCapacity - 1] = '\0';
                 out.Print("\n\tset TaskName=%s", taskName);
             }
@@ -230,7 +231,7 @@ int GenerateScript(const SettingSource &source, const char *moduleName, const ch
         WriteGeneralOptions(out, source, general, setting);
         WriteOptionGroups(out, source, general, setting);
 
-        if (std::strcmp(module->name, "Master") == 0) {
+        if (std::strcmp(module->name, RXPLUGIN_MODULE_MASTER) == 0) {
             out.Print("\n\tset MSIScriptName=\"%s\"", g_policyScriptNames[kMsiScript]);
             out.Print("\n\tset FNWScriptName=\"%s\"", g_policyScriptNames[kFenwaScript]);
             WriteRebootSettings(out, source.policyReader);

@@ -9,28 +9,28 @@
 namespace qri {
 
 const OptionRow kGeneralOptions[kGeneralOptionRows] = {
-    {"bRenameExisting", "BackupDats", kOptionSwitch},
-    {"bRetrieveOnly", "RetrieveOnly", kOptionSwitch},
-    {"bForceUpdate", "ForceUpdate", kOptionSwitch},
-    {"bLogToFile", "LogToFile", kOptionSwitch},
-    {"bLimitSize", "LimitSize", kOptionSwitch},
-    {"bExecAfterUpdate", "RunProgram", kOptionSwitch},
-    {"bUpdateIfNewEngine", "DoEngine", kOptionSwitch},
-    {"szLocalUnpackDir", "LocalUnpackDir", kOptionText},
-    {"szReplicationDirectory", "ReplicationDirectory", kOptionText},
+    {RXPLUGIN_KEY_bRenameExisting, "BackupDats", kOptionSwitch},
+    {RXPLUGIN_KEY_bRetrieveOnly, "RetrieveOnly", kOptionSwitch},
+    {RXPLUGIN_KEY_bForceUpdate, "ForceUpdate", kOptionSwitch},
+    {RXPLUGIN_KEY_bLogToFile, "LogToFile", kOptionSwitch},
+    {RXPLUGIN_KEY_bLimitSize, "LimitSize", kOptionSwitch},
+    {RXPLUGIN_KEY_bExecAfterUpdate, "RunProgram", kOptionSwitch},
+    {RXPLUGIN_KEY_bUpdateIfNewEngine, "DoEngine", kOptionSwitch},
+    {RXPLUGIN_KEY_szLocalUnpackDir, "LocalUnpackDir", kOptionText},
+    {RXPLUGIN_KEY_szReplicationDirectory, "ReplicationDirectory", kOptionText},
     {"", "", kOptionEmpty},
 };
 
 // Each group: its controlling switch, its members, an empty row. A second
 // empty row right after a closing one ends the table.
 const OptionRow kOptionGroups[kOptionGroupRows] = {
-    {"bLogToFile", "LogToFile", kOptionSwitch},
-    {"szLogFileName", "LogFileName", kOptionText},
-    {"uMaxKiloBytes", "MaxKiloBytes", kOptionNumber},
-    {"bVerboseLogging", "LogVerbose", kOptionSwitch},
+    {RXPLUGIN_KEY_bLogToFile, "LogToFile", kOptionSwitch},
+    {RXPLUGIN_KEY_szLogFileName, "LogFileName", kOptionText},
+    {RXPLUGIN_KEY_uMaxKiloBytes, "MaxKiloBytes", kOptionNumber},
+    {RXPLUGIN_KEY_bVerboseLogging, "LogVerbose", kOptionSwitch},
     {"", "", kOptionEmpty},
-    {"bExecAfterUpdate", "RunProgram", kOptionSwitch},
-    {"szShellScript", "ProgramToRun", kOptionText},
+    {RXPLUGIN_KEY_bExecAfterUpdate, "RunProgram", kOptionSwitch},
+    {RXPLUGIN_KEY_szShellScript, "ProgramToRun", kOptionText},
     {"", "", kOptionEmpty},
     {"", "", kOptionEmpty},
 };

@@ -12,7 +12,7 @@ namespace qri {
 
 namespace {
 
-constexpr DWORD kNoAutomaticReboot = 0xFFFFFFFFu;
+constexpr DWORD kNoAutomaticReboot = RXPLUGIN_REBOOT_TIMEOUT_NONE;
 
 } // namespace
 
@@ -29,7 +29,7 @@ void GetAgentIniPath(char *path, unsigned long capacity)
     if (lastBackslash == nullptr)
         return;
     std::size_t room = capacity - static_cast<std::size_t>(lastBackslash + 1 - path);
-    if (!CopyBounded(lastBackslash + 1, room, "Agent.ini"))
+    if (!CopyBounded(lastBackslash + 1, room, RXPLUGIN_AGENT_INI))
         path[0] = '\0';
 }
 
@@ -44,8 +44,8 @@ void WriteRebootSettings(ScriptText &script, RXPLUGIN_PolicySettingReader policy
     // It gives the default itself when the file cannot be read; an empty
     // answer only makes the reader find neither value, so both stay 0.
     if (iniPath[0] != '\0')
-        GetPrivateProfileStringA("Agent", "SoftwareID", kDefaultAgentSoftwareId, agentSoftwareId,
-                                 sizeof agentSoftwareId, iniPath);
+        GetPrivateProfileStringA(RXPLUGIN_AGENT_INI_SECTION, RXPLUGIN_AGENT_INI_KEY_SOFTWARE_ID,
+                                 kDefaultAgentSoftwareId, agentSoftwareId, sizeof agentSoftwareId, iniPath);
     else
         CopyBounded(agentSoftwareId, sizeof agentSoftwareId, kDefaultAgentSoftwareId);
     agentSoftwareId[kPathCapacity - 1] = '\0';
@@ -55,12 +55,12 @@ void WriteRebootSettings(ScriptText &script, RXPLUGIN_PolicySettingReader policy
     if (policyReader != nullptr) {
         // A value that was not found stays 0, whatever the reader left in it.
         unsigned long size = RXPLUGIN_NUMBER_CAPACITY;
-        if (policyReader(agentSoftwareId, "General", "ShowRebootUI", &showRebootUi, RXPLUGIN_VALUE_NUMBER, &size) ==
-            0)
+        if (policyReader(agentSoftwareId, RXPLUGIN_SECTION_GENERAL, RXPLUGIN_KEY_ShowRebootUI, &showRebootUi,
+                         RXPLUGIN_VALUE_NUMBER, &size) == 0)
             showRebootUi = 0;
         size = RXPLUGIN_NUMBER_CAPACITY;
-        if (policyReader(agentSoftwareId, "General", "RebootTimeOut", &rebootTimeOut, RXPLUGIN_VALUE_NUMBER,
-                         &size) == 0)
+        if (policyReader(agentSoftwareId, RXPLUGIN_SECTION_GENERAL, RXPLUGIN_KEY_RebootTimeOut, &rebootTimeOut,
+                         RXPLUGIN_VALUE_NUMBER, &size) == 0)
             rebootTimeOut = 0;
     }
 

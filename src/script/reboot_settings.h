@@ -6,7 +6,7 @@
 
 namespace qri {
 
-constexpr const char kDefaultAgentSoftwareId[] = "oRXAgent1000";
+constexpr const char kDefaultAgentSoftwareId[] = RXPLUGIN_DEFAULT_AGENT_ID;
 
 void WriteRebootSettings(ScriptText &script, RXPLUGIN_PolicySettingReader policyReader);
 

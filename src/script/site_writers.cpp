@@ -13,7 +13,7 @@ namespace {
 // A missing password is not an error: the login goes on with an empty one.
 void ReadPassword(const SettingSource &source, const char *section, char *buffer)
 {
-    if (!ReadOption(source, section, "szFTPPassword", buffer))
+    if (!ReadOption(source, section, RXPLUGIN_KEY_szFTPPassword, buffer))
         buffer[0] = '\0';
 }
 
@@ -24,7 +24,7 @@ int WriteFtpSite(const SettingSource &source, ScriptText &script, const char *si
     char first[kSettingCapacity] = {};
     char second[kSettingCapacity] = {};
 
-    if (!ReadOption(source, siteSection, "szFTPLocation", first))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_szFTPLocation, first))
         return 0;
     for (char *c = first; *c != '\0'; ++c) {
         if (*c == '\\')
@@ -38,22 +38,22 @@ int WriteFtpSite(const SettingSource &source, ScriptText &script, const char *si
     }
     script.Print("\n\tFTP %s, %s, passive", first, path);
 
-    if (!ReadOption(source, siteSection, "bAnonymousLogin", second))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_bAnonymousLogin, second))
         return 0;
     if (ParseDecimal(second) == 0) {
-        if (!ReadOption(source, siteSection, "szFTPUsername", first))
+        if (!ReadOption(source, siteSection, RXPLUGIN_KEY_szFTPUsername, first))
             return 0;
         ReadPassword(source, siteSection, second);
         script.Print("\n\tFTPUSER %s, %s ", first, second);
     }
 
-    if (!ReadOption(source, siteSection, "bProxy", first))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_bProxy, first))
         return 0;
     if (ParseDecimal(first) != 1)
         return 1;
-    if (!ReadOption(source, siteSection, "szProxy", first))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_szProxy, first))
         return 0;
-    if (!ReadOption(source, siteSection, "dwProxyPort", second))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_dwProxyPort, second))
         return 0;
     script.Print("\n\tPROXY  %s:%d ", first, ParseDecimal(second));
     return 1;
@@ -65,7 +65,7 @@ int WriteUncSite(const SettingSource &source, ScriptText &script, const char *si
     char user[kSettingCapacity] = {};
     char other[kSettingCapacity] = {};
 
-    if (!ReadOption(source, siteSection, "szUNCLocation", location))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_szUNCLocation, location))
         return 0;
     TrimOneTrailing(location, '\\');
     if (location[0] == '\\' && location[1] == '\\')
@@ -73,16 +73,16 @@ int WriteUncSite(const SettingSource &source, ScriptText &script, const char *si
     else
         WriteLocalLine(location, script);
 
-    if (!ReadOption(source, siteSection, "bAnonymousLogin", other))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_bAnonymousLogin, other))
         return 0;
     if (ParseDecimal(other) != 0)
         return 1;
 
     // The location line is written; its buffer now holds the domain.
     char *domain = location;
-    if (!ReadOption(source, siteSection, "szFTPUsername", user))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_szFTPUsername, user))
         return 0;
-    if (!ReadOption(source, siteSection, "szRunAsDomain", domain))
+    if (!ReadOption(source, siteSection, RXPLUGIN_KEY_szRunAsDomain, domain))
         return 0;
     ReadPassword(source, siteSection, other);
     script.Print("\n\tUNCUSER %s, %s, %s", domain, user, other);

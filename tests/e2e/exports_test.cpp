@@ -116,6 +116,10 @@ TEST(Image, VersionResourceNamesTheDllAndTheHeadersVersion)
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\OriginalFilename",
                                reinterpret_cast<void **>(&original), &length));
     EXPECT_STREQ(original, "QRIPLUGN.dll");
+    char *copyright = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\LegalCopyright",
+                               reinterpret_cast<void **>(&copyright), &length));
+    EXPECT_EQ(std::string(copyright).rfind("Copyright (C) ", 0), 0u) << copyright;
 }
 
 TEST(Exports, LoadingTouchesNothing)

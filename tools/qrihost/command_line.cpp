@@ -76,9 +76,14 @@ const char kDemoSetupHelp[] =
     "\n"
     "Lays out a demo installation in DIR (default C:\\QRIDemo\\Installer): the five\n"
     "generic scripts, the stand-in engine (standin_engine.exe beside qrihost.exe)\n"
-    "as QRI.exe (it runs for one second per start), and the installer registry key with Installation Directory, the\n"
-    "product's properties, two base files and the installer run flags 1, 1, 0.\n"
-    "Scripts of earlier runs (*.tmp) are removed. Exit 0 when done, 6 otherwise.\n";
+    "as QRI.exe (it runs for one second per start: QRI.exe.mode holds \"sleep 1000\"),\n"
+    "and the installer registry key with Installation Directory, the product's\n"
+    "properties, two base files and the installer run flags 1, 1, 0.\n"
+    "On 64-bit Windows the key is written in both registry views (SOFTWARE and\n"
+    "SOFTWARE\\WOW6432Node), so that qrihost of either width finds it, and the\n"
+    "32-bit qrihost keeps a QRI.exe that is already there (the 64-bit stand-in\n"
+    "serves both widths). Scripts of earlier runs (*.tmp) are removed.\n"
+    "Exit 0 when done, 6 otherwise.\n";
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include <cstring>
+#include <string>
 
 #include "files.h"
 
@@ -16,6 +17,52 @@ bool SetText(HKEY key, const char *name, const char *value)
 {
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
                           static_cast<DWORD>(std::strlen(value) + 1)) == ERROR_SUCCESS;
+}
+
+bool OnWindows64()
+{
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
+// The key as regedit shows it in one registry view.
+std::string KeyPathInView(REGSAM view)
+{
+    std::string path = std::string("HKLM\\") + kInstallerKey;
+    if (view == KEY_WOW64_32KEY)
+        path.insert(std::strlen("HKLM\\SOFTWARE\\"), "WOW6432Node\\");
+    return path;
+}
+
+// A fresh key in one view: whatever an earlier setup left there goes.
+bool WriteInstallerKey(REGSAM view, const std::string &directory)
+{
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallerKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                                  &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        Err("qrihost: demo-setup: cannot create %s: %s\n", KeyPathInView(view).c_str(),
+            SystemMessage(static_cast<DWORD>(status)).c_str());
+        return false;
+    }
+    RegDeleteTreeA(key, nullptr);
+    bool written = SetText(key, RXPLUGIN_INSTALLER_VALUE_DIRECTORY, directory.c_str()) &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_PRODUCT_NAME, "ZDR Shared Components") &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_PRODUCT_VERSION, "1.0.0") &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_LANGUAGE, "0409") &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_BASE_PREFIX "Engine", "QRI.exe") &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_BASE_PREFIX "Master", "Master.gen") &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_MSI_RUN, "1") &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_UNINSTALLER_RUN, "1") &&
+                   SetText(key, RXPLUGIN_INSTALLER_VALUE_OAS_RUN, "0");
+    RegCloseKey(key);
+    if (!written)
+        Err("qrihost: demo-setup: cannot write the values of %s\n", KeyPathInView(view).c_str());
+    return written;
 }
 
 bool MakeDirectories(const std::string &path)
@@ -60,7 +107,15 @@ int RunDemoSetup(const Options &options)
     }
     std::string engine = directory + "\\QRI.exe";
     std::string standin = OwnDirectory() + "\\standin_engine.exe";
-    if (!CopyFileA(standin.c_str(), engine.c_str(), FALSE)) {
+    bool windows64 = OnWindows64();
+#ifdef _WIN64
+    bool keepEngine = false;
+#else
+    // On 64-bit Windows the 64-bit demo's stand-in serves the plug-ins of
+    // both widths; the 32-bit one only takes an empty place.
+    bool keepEngine = windows64 && FileExists(engine);
+#endif
+    if (!keepEngine && !CopyFileA(standin.c_str(), engine.c_str(), FALSE)) {
         Err("qrihost: demo-setup: cannot copy %s to %s: %s\n", standin.c_str(), engine.c_str(),
             SystemMessage(GetLastError()).c_str());
         return kSetupFailed;
@@ -68,27 +123,25 @@ int RunDemoSetup(const Options &options)
     // Like a real engine, the stand-in takes a moment, so waits can be seen.
     WriteWholeFile(engine + ".mode", "sleep 1000");
 
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kInstallerKey);
-    HKEY key = nullptr;
-    LONG status =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (status != ERROR_SUCCESS) {
-        Err("qrihost: demo-setup: cannot create HKLM\\%s: %s\n", kInstallerKey,
-            SystemMessage(static_cast<DWORD>(status)).c_str());
+    // A plug-in reads the key in the registry view of its own width: on
+    // 64-bit Windows both views get it, so qrihost of either width finds it.
+#ifdef _WIN64
+    REGSAM ownView = KEY_WOW64_64KEY;
+#else
+    REGSAM ownView = windows64 ? KEY_WOW64_32KEY : 0;
+#endif
+    if (!WriteInstallerKey(ownView, directory))
         return kSetupFailed;
+    std::string registered = KeyPathInView(ownView);
+    if (windows64) {
+        REGSAM otherView = ownView == KEY_WOW64_64KEY ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        if (!WriteInstallerKey(otherView, directory))
+            return kSetupFailed;
+        registered = KeyPathInView(KEY_WOW64_64KEY) + " (64-bit view) and " + KeyPathInView(KEY_WOW64_32KEY) +
+                     " (32-bit view)";
     }
-    bool written = SetText(key, "Installation Directory", directory.c_str()) &&
-                   SetText(key, "Product Name", "ZDR Shared Components") && SetText(key, "szProductVer", "1.0.0") &&
-                   SetText(key, "Language", "0409") && SetText(key, "Base:Engine", "QRI.exe") &&
-                   SetText(key, "Base:Master", "Master.gen") && SetText(key, "MSI_Installer_Run", "1") &&
-                   SetText(key, "Universal_Uninstaller_Run", "1") && SetText(key, "OAS_Installer_Run", "0");
-    RegCloseKey(key);
-    if (!written) {
-        Err("qrihost: demo-setup: cannot write the values of HKLM\\%s\n", kInstallerKey);
-        return kSetupFailed;
-    }
-    Out("demo installation in %s (generic scripts, QRI.exe = the stand-in engine), registered under HKLM\\%s\n",
-        directory.c_str(), kInstallerKey);
+    Out("demo installation in %s (generic scripts, QRI.exe = %s), registered under %s\n", directory.c_str(),
+        keepEngine ? "the stand-in engine already there, kept" : "the stand-in engine", registered.c_str());
     return kDone;
 }
 

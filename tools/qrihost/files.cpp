@@ -70,8 +70,8 @@ DWORD StoredProcessHandle()
         return 0;
     DWORD size = sizeof value;
     DWORD type = 0;
-    if (RegQueryValueExA(key, "dwProcessHandle", nullptr, &type, reinterpret_cast<BYTE *>(&value), &size) !=
-            ERROR_SUCCESS ||
+    if (RegQueryValueExA(key, RXPLUGIN_INSTALLER_VALUE_PROCESS_HANDLE, nullptr, &type, reinterpret_cast<BYTE *>(&value),
+                         &size) != ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof value)
         value = 0;
     RegCloseKey(key);

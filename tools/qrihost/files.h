@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "qriplugn.h"
+
 namespace qrihost {
 
-constexpr const char kInstallerKey[] = "SOFTWARE\\Quorvane\\ZDR\\Shared Components\\QRI_FW";
+constexpr const char kInstallerKey[] = RXPLUGIN_INSTALLER_KEY;
 
 // The folder of qrihost.exe.
 std::string OwnDirectory();

@@ -20,9 +20,10 @@ bool UsableSoftwareId(const std::string &id)
 
 std::string AgentSoftwareId()
 {
-    std::string ini = OwnDirectory() + "\\Agent.ini";
+    std::string ini = OwnDirectory() + "\\" RXPLUGIN_AGENT_INI;
     char id[MAX_PATH] = {};
-    GetPrivateProfileStringA("Agent", "SoftwareID", "oRXAgent1000", id, sizeof id, ini.c_str());
+    GetPrivateProfileStringA(RXPLUGIN_AGENT_INI_SECTION, RXPLUGIN_AGENT_INI_KEY_SOFTWARE_ID, RXPLUGIN_DEFAULT_AGENT_ID,
+                             id, sizeof id, ini.c_str());
     id[sizeof id - 1] = '\0';
     return id;
 }

@@ -13,7 +13,7 @@ namespace {
 
 const char *TaskTypeOf(const SettingsFile &file)
 {
-    const qrihost::Setting *type = FindSetting(file, "Task", "TaskType");
+    const qrihost::Setting *type = FindSetting(file, RXPLUGIN_SECTION_TASK, RXPLUGIN_KEY_TaskType);
     return type != nullptr ? type->value.c_str() : nullptr;
 }
 
@@ -89,7 +89,8 @@ int RunTask(const Options &options, const Plugin &plugin, SettingsFile &settings
         status = kResultZero;
     } else if (cookie != nullptr) {
         Out("RXPLUGIN_EnforceTask: %d: the installer engine was started on the task's script\n", result);
-    } else if (type == nullptr || (lstrcmpiA(type, "vkAutoUpdateTask") != 0 && lstrcmpiA(type, "vkMirrorSiteTask") != 0)) {
+    } else if (type == nullptr || (lstrcmpiA(type, RXPLUGIN_TASK_TYPE_AUTOUPDATE) != 0 &&
+                                   lstrcmpiA(type, RXPLUGIN_TASK_TYPE_MIRROR) != 0)) {
         Out("RXPLUGIN_EnforceTask: %d: the task type \"%s\" is neither vkAutoUpdateTask nor vkMirrorSiteTask: "
             "nothing was done\n",
             result, type != nullptr ? type : "");

@@ -4,7 +4,7 @@
 //   exit N        end at once with exit code N (259 is refused: 1 instead)
 //   wait NAME     wait until the named event is set (at most 60 s), then exit 0
 //   sleep MS      run for MS milliseconds (at most 60 s), then exit 0
-// Without a mode file it ends at once with exit code 0.
+// Without a mode file it ends at once with exit code 0. --help prints this.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +15,27 @@ namespace {
 
 constexpr DWORD kStillActive = 259;
 constexpr DWORD kLongestWaitMs = 60000;
+
+const char kUsage[] =
+    "usage: QRI.exe /SCRIPT \"SCRIPT\"   (as the plug-in starts it; the arguments are not read)\n"
+    "       standin_engine.exe --help\n"
+    "\n"
+    "A stand-in for the installer engine QRI.exe, for tests and the demo; it runs\n"
+    "no script. Each start writes what it saw to <own path>.seen (QRI.exe.seen\n"
+    "beside QRI.exe): a line \"commandline=<its command line>\" and a line\n"
+    "\"cwd=<its working directory>\", replacing the record of the start before.\n"
+    "Then it acts as the first line of <own path>.mode (QRI.exe.mode) says:\n"
+    "  exit N      end at once with exit code N (259 is refused: 1 instead)\n"
+    "  wait NAME   wait until the named event NAME is set (at most 60 s), then exit 0\n"
+    "  sleep MS    run for MS milliseconds (at most 60 s), then exit 0\n"
+    "Without a mode file, or with any other text, it ends at once with exit code 0.\n"
+    "qrihost demo-setup installs it as QRI.exe with the mode \"sleep 1000\".\n";
+
+bool AsksForHelp(int argc, char **argv)
+{
+    return argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+                         std::strcmp(argv[1], "/?") == 0);
+}
 
 void WriteSeen(const char *ownPath)
 {
@@ -35,8 +56,13 @@ void WriteSeen(const char *ownPath)
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    // Asked by a person, not started by the plug-in: no record, no mode.
+    if (AsksForHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     char ownPath[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, ownPath, sizeof ownPath - 1);
     WriteSeen(ownPath);
