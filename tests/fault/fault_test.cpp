@@ -680,14 +680,12 @@ const char *ModeName(Mode mode)
     return mode == Mode::Transient ? "transient" : "persistent";
 }
 
-// Every k in both modes. In the emulated guest, where a run costs several
-// times as much, every other k, the modes taking turns, so that every call
-// still fails in one of them. QRI_FAULT_STRIDE sets the step.
+// Every k in both modes; QRI_FAULT_STRIDE=n fails every n-th k only, the
+// modes taking turns, so that every call still fails in one of them.
 unsigned Stride()
 {
     const char *text = std::getenv("QRI_FAULT_STRIDE");
-    unsigned stride = text != nullptr ? static_cast<unsigned>(std::strtoul(text, nullptr, 10))
-                                      : (std::getenv("QRI_IN_GUEST") != nullptr ? 2 : 1);
+    unsigned stride = text != nullptr ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : 1;
     return stride > 0 ? stride : 1;
 }
 
