@@ -182,8 +182,12 @@ int EnforceWithKey(HKEY key, const char *directory, const char *softwareId, RXPL
     }
 
     for (int script = 0; script < kPolicyScriptCount; ++script) {
-        if (!MakeScriptName(directory, kPolicyScripts[script].scriptPrefix, g_policyScriptNames[script]))
+        if (!MakeScriptName(directory, kPolicyScripts[script].scriptPrefix, g_policyScriptNames[script])) {
+            // The names made before it are empty files that nothing will use.
+            for (int made = 0; made < script; ++made)
+                RemoveScript(g_policyScriptNames[made]);
             return 1;
+        }
     }
     SettingSource source = {nullptr, reader, const_cast<char *>(softwareId), 0};
     for (int script = 0; script < kPolicyScriptCount; ++script) {
