@@ -23,23 +23,11 @@ namespace {
 
 using qritest::FakeSettings;
 using qritest::PolicyInstallation;
+using qritest::Added;
 
 constexpr DWORD kWaitBound = 30000;
 constexpr unsigned long kTaskDataSize = 24;
 void *const kUntouched = reinterpret_cast<void *>(static_cast<std::uintptr_t>(0x5eedc00c));
-
-std::vector<std::string> Added(const std::vector<std::string> &before, const std::vector<std::string> &after)
-{
-    std::vector<std::string> added;
-    for (const std::string &name : after) {
-        bool known = false;
-        for (const std::string &old : before)
-            known = known || old == name;
-        if (!known)
-            added.push_back(name);
-    }
-    return added;
-}
 
 std::vector<std::string> WithPrefix(const std::vector<std::string> &names, const char *prefix)
 {

@@ -27,21 +27,9 @@ using qritest::kProcessHandle;
 using qritest::kRebootEvent;
 using qritest::kSoftwareId;
 using qritest::PolicyInstallation;
+using qritest::Added;
 
 constexpr DWORD kAbsent = 0xdeadbeef;
-
-std::vector<std::string> Added(const std::vector<std::string> &before, const std::vector<std::string> &after)
-{
-    std::vector<std::string> added;
-    for (const std::string &name : after) {
-        bool known = false;
-        for (const std::string &old : before)
-            known = known || old == name;
-        if (!known)
-            added.push_back(name);
-    }
-    return added;
-}
 
 std::string WithPrefix(const std::vector<std::string> &names, const std::string &prefix)
 {

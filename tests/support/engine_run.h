@@ -133,6 +133,20 @@ inline std::vector<std::string> ListFiles(const std::string &directory, const st
     return names;
 }
 
+// The names of after that before does not hold, in after's order.
+inline std::vector<std::string> Added(const std::vector<std::string> &before, const std::vector<std::string> &after)
+{
+    std::vector<std::string> added;
+    for (const std::string &name : after) {
+        bool known = false;
+        for (const std::string &old : before)
+            known = known || old == name;
+        if (!known)
+            added.push_back(name);
+    }
+    return added;
+}
+
 // The full path of the one entry of directory that matches pattern.
 inline std::string OnlyFile(const std::string &directory, const std::string &pattern)
 {
