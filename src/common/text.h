@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstddef>
 
+#include "common/printf_format.h"
+
 namespace qri {
 
 // Capacity, terminating zero included, of every path and name buffer.
@@ -25,7 +27,7 @@ bool CopyBounded(char *dest, std::size_t capacity, const char *source);
 
 // vsnprintf that always terminates. Returns false when the text was cut.
 bool FormatBounded(char *dest, std::size_t capacity, const char *format, ...)
-    __attribute__((format(gnu_printf, 3, 4)));
+    QRI_PRINTF_FORMAT(3, 4);
 bool FormatBoundedV(char *dest, std::size_t capacity, const char *format, va_list args);
 
 // Text that a reader or the registry left in buffer (capacity bytes, of which

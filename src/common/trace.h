@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "common/printf_format.h"
+
 namespace qri {
 
 // Capacity of the process-wide trace buffer, terminating zero included.
@@ -26,7 +28,7 @@ void Trace(const char *message);
 
 // Formats into the process-wide trace buffer (cut to fit) and sends it; does
 // not even format when nothing would receive the message.
-void TraceF(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void TraceF(const char *format, ...) QRI_PRINTF_FORMAT(1, 2);
 
 // For calls that run outside the enforcement lock: they carry their own
 // decision (from TraceListened) and never touch the enforcement's.

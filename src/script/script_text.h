@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "common/printf_format.h"
+
 namespace qri {
 
 class ScriptText {
@@ -26,7 +28,7 @@ public:
     // script forms (%s, %d, %lu, %%) are done here, a byte at a time, which
     // costs far less than the C library's formatting; any other format goes
     // through vsnprintf.
-    void Print(const char *format, ...) __attribute__((format(gnu_printf, 2, 3)));
+    void Print(const char *format, ...) QRI_PRINTF_FORMAT(2, 3);
 
     void Put(char c)
     {

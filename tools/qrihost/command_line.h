@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/printf_format.h"
+
 namespace qrihost {
 
 // Exit status, documented in the README and in the usage text.
@@ -34,7 +36,7 @@ struct Options {
 };
 
 // Reports a usage error on stderr and returns kUsage.
-int UsageError(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+int UsageError(const char *format, ...) QRI_PRINTF_FORMAT(1, 2);
 
 // kDone, or the exit status of a usage error already reported.
 int ParseCommandLine(int argc, char **argv, Options *options);

@@ -8,14 +8,15 @@
 #include <string>
 
 #include "common/debug_output_listener.h"
+#include "common/printf_format.h"
 
 namespace qrihost {
 
 // Once, before anything is written.
 void InitConsole();
 
-void Out(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
-void Err(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void Out(const char *format, ...) QRI_PRINTF_FORMAT(1, 2);
+void Err(const char *format, ...) QRI_PRINTF_FORMAT(1, 2);
 
 // A status line rewritten in place; only on a console, where \r works.
 void ShowLiveLine(const char *text);
