@@ -1,7 +1,8 @@
 #!/usr/bin/env node
 // Writes the release package's CycloneDX SBOM (JSON, spec 1.6) to standard
 // output: the shipped programs of both widths with their SHA-256, and the
-// parts that the mingw-w64 toolchain links into them statically, with the
+// parts that the toolchain (clang and lld against mingw-w64 and GCC's runtime)
+// links into them statically, with the
 // versions of this build machine's Debian packages and their SPDX licences.
 // The same package and machine give the same bytes: no clock, no random
 // serial number (it is derived from the content).
@@ -92,11 +93,11 @@ const shipped = [];
 const toolchain = new Map();
 
 for (const width of widths) {
-    const compiler = `${width.triple}-g++-posix`;
+    const compiler = 'clang++-19';
     const partRefs = [];
     for (const part of staticParts) {
         // The compiler names the file it links; dpkg knows the path without ".." only.
-        const file = path.resolve(run(compiler, [`-print-file-name=${part.file}`]));
+        const file = path.resolve(run(compiler, [`--target=${width.triple}`, `-print-file-name=${part.file}`]));
         const pkg = debianPackage(file);
         const ref = `${part.id}@${width.name}`;
         partRefs.push(ref);
@@ -110,8 +111,9 @@ for (const width of widths) {
             purl: purl(pkg, distro),
         });
     }
-    for (const name of [`gcc-mingw-w64-${width.name.replace('_', '-')}-posix`,
-        `binutils-mingw-w64-${width.name.replace('_', '-')}`]) {
+    // clang compiles, lld links, llvm's objcopy splits off the DWARF, and
+    // the width's binutils compile the version resource.
+    for (const name of ['clang-19', 'lld-19', 'llvm-19', `binutils-mingw-w64-${width.name.replace('_', '-')}`]) {
         const [toolVersion, arch] = run('dpkg-query', ['-W', '-f=${Version} ${Architecture}', name]).split(' ');
         toolchain.set(name, { name, version: toolVersion, arch });
     }
