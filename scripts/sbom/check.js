@@ -28,12 +28,12 @@ async function main() {
     const problems = [];
     const text = fs.readFileSync(sbomPath, 'utf8');
     const bom = JSON.parse(text);
-    const specs = { '1.5': CDX.Spec.Version.v1dot5, '1.6': CDX.Spec.Version.v1dot6 };
-    const spec = specs[bom.specVersion];
-    if (spec === undefined) {
+    const versions = { '1.5': CDX.Spec.Version.v1dot5, '1.6': CDX.Spec.Version.v1dot6 };
+    const schemaVersion = versions[bom.specVersion];
+    if (schemaVersion === undefined) {
         problems.push(`specVersion ${bom.specVersion} is not 1.5 or 1.6`);
     } else {
-        const errors = await new CDX.Validation.JsonStrictValidator(spec).validate(text);
+        const errors = await new CDX.Validation.JsonStrictValidator(schemaVersion).validate(text);
         for (const error of errors || [])
             problems.push(`schema: ${error.instancePath || '/'} ${error.message}`);
     }

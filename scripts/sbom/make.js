@@ -1,5 +1,5 @@
 #!/usr/bin/env node
-// Writes the release package's CycloneDX SBOM (JSON, spec 1.6) to standard
+// Writes the release package's CycloneDX 1.6 SBOM (JSON) to standard
 // output: the shipped programs of both widths with their SHA-256, and the
 // parts that the toolchain (clang and lld against mingw-w64 and GCC's runtime)
 // links into them statically, with the

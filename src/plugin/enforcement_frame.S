@@ -28,7 +28,12 @@ qri_run_in_enforcement_frame:
     movq %rcx, %rax
     movq %rdx, %rcx
     leaq 40(%rsp), %rdx
+#if defined(QRI_GUARD_CF)
+    // Control Flow Guard's dispatch checks the target in rax, then jumps to it.
+    call *__guard_dispatch_icall_fptr(%rip)
+#else
     call *%rax
+#endif
     // The return address must not fall on the epilogue: the unwinder would
     // take the frame for one that is leaving and skip its handler.
     nop
@@ -64,6 +69,12 @@ _qri_run_in_enforcement_frame:
     leal -4(%ebp), %eax
     pushl %eax
     pushl 12(%ebp)
+#if defined(QRI_GUARD_CF)
+    // Control Flow Guard's check takes the target in ecx and returns only
+    // when it is a valid one.
+    movl 8(%ebp), %ecx
+    call *___guard_check_icall_fptr
+#endif
     call *8(%ebp)
     movl -12(%ebp), %ecx
     movl %ecx, %fs:0
