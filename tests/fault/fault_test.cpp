@@ -799,6 +799,9 @@ private:
 
 TEST(FaultInjection, EveryImportHasARow)
 {
+#if defined(QRI_COVERAGE_BUILD)
+    GTEST_SKIP() << "the coverage build's DLL also imports what gcc's counters write with";
+#endif
     Instance instance;
     ASSERT_TRUE(instance.Dll().Loaded());
     std::string missing;
