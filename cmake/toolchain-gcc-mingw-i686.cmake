@@ -1,13 +1,4 @@
-# Cross build for 32-bit Windows with mingw-w64 gcc (posix thread model): the
-# coverage build (scripts/coverage), since only gcc writes gcov counters.
-set(CMAKE_SYSTEM_NAME Windows)
+# Coverage build, 32-bit: mingw-w64 gcc (cmake/gcc-mingw.cmake).
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(QRI_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/gcc-mingw.cmake)

@@ -1,13 +1,4 @@
-# Cross build for 64-bit Windows with mingw-w64 gcc (posix thread model): the
-# coverage build (scripts/coverage), since only gcc writes gcov counters.
-set(CMAKE_SYSTEM_NAME Windows)
+# Coverage build, 64-bit: mingw-w64 gcc (cmake/gcc-mingw.cmake).
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(QRI_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/gcc-mingw.cmake)
